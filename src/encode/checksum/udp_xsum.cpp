@@ -1,0 +1,39 @@
+// The UDP checksum over an IPv4 pseudo-header (RFC 768).
+#include "core/report.h"
+#include "encode/checksum/checksum.h"
+#include "encode/checksum/checksum_sum.h"
+
+namespace zm {
+namespace {
+constexpr const char* kModule = "CHECKSUM/udp_xsum";
+constexpr int64_t kUdpHeader = 8;
+}  // namespace
+
+// data is the IPv4 header; bits is the bit offset of the UDP header from it.
+// The UDP length is the IPv4 total length minus the IPv4 header length, as
+// the headers claim; only the bytes of it that are in the packet are summed.
+int32_t udp_xsum(uint8_t* data, int, int32_t bits, int32_t* result, int, int, void*, size_t avail) {
+    using namespace xsum;
+    if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
+    auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
+    int64_t hlen = 4 * (byte(0) & 0x0F);
+    int64_t len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
+    int64_t off = bits / 8;
+
+    uint64_t sum = ones_add_within(data, 12, 8, avail) + 17 + static_cast<uint16_t>(len);
+    sum += ones_add_within(data, off, 6, avail);  // ports and length; the checksum word counts as 0
+    int64_t end = off + (len > kUdpHeader ? len : kUdpHeader);
+    if (end > static_cast<int64_t>(avail))
+        report_short(kModule, __LINE__, "UDP packet", len, off < static_cast<int64_t>(avail) ? avail - off : 0);
+    if (len > kUdpHeader) {
+        if (len & 1) report(nullptr, kModule, __LINE__, LOG_WARNING, "Length of UDP packet is odd - zero-padding last byte");
+        sum += ones_add_within(data, off + kUdpHeader, len - kUdpHeader, avail);
+    }
+    int32_t value = complement16(sum);
+    // A computed zero goes out as all ones: zero on the wire means "no checksum".
+    if (value == 0) value = 0xFFFF;
+    *result = value;
+    return value;
+}
+
+}  // namespace zm
