@@ -1,0 +1,16 @@
+// The blocking wait: runs the host event loop until a handler signals it.
+#pragma once
+#include <cstdint>
+
+namespace zm {
+
+// Waits (processing events) until *result becomes non-zero; *second, when
+// given, receives the signal's second value. Waits nest: a signal reaches
+// the innermost active wait only. Returns the final *result.
+int32_t block_wait(int32_t* result, int32_t* second);
+// Stores the values into the innermost wait's slots; 0 does not end a wait.
+void block_signal(int32_t value, int32_t second);
+// True while some wait is active.
+bool block_active();
+
+}  // namespace zm

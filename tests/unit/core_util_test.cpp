@@ -1,0 +1,243 @@
+// Option parser, packet buffers and pools, text conversions, time and paths.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/buffer.h"
+#include "core/fileutil.h"
+#include "core/options.h"
+#include "core/textconv.h"
+#include "core/timeutil.h"
+#include "test_interp.h"
+
+using namespace zm;
+
+namespace {
+
+struct Parsed {
+    int code;
+    std::string result;
+    std::vector<std::string> kept;
+};
+
+int g_readhw, g_readlw, g_num;
+const char* g_file;
+const char* g_filter;
+double g_scale;
+
+const OptSpec kTable[] = {
+    {"-readhw", OPT_INT, 0, &g_readhw, "High water mark"},
+    {"-readlw", OPT_INT, 0, &g_readlw, "Low water mark"},
+    {"-file", OPT_STRING, 0, &g_file, "File name"},
+    {"-filter", OPT_STRING, 0, &g_filter, "Filter"},
+    {"-scale", OPT_FLOAT, 0, &g_scale, "Scale"},
+    {"-on", OPT_CONSTANT, 5, &g_num, "Turn on"},
+    {nullptr, OPT_END, 0, nullptr, nullptr},
+};
+
+Parsed parse(std::vector<const char*> words, int flags = 0) {
+    Tcl_Interp* interp = zm_test_interp();
+    Tcl_ResetResult(interp);
+    g_readhw = 100;
+    g_readlw = 50;
+    g_file = g_filter = nullptr;
+    g_scale = 1.5;
+    g_num = 0;
+    words.push_back(nullptr);
+    int argc = static_cast<int>(words.size()) - 1;
+    Parsed p;
+    p.code = parse_options(interp, &argc, words.data(), kTable, flags);
+    p.result = Tcl_GetStringResult(interp);
+    if (p.code == TCL_OK) {
+        for (int i = 0; i < argc; ++i) p.kept.emplace_back(words[i]);
+        EXPECT_EQ(words[argc], nullptr);
+    }
+    return p;
+}
+
+}  // namespace
+
+TEST(Options, AbbreviationsAmbiguityAndExactMatch) {
+    EXPECT_EQ(parse({"cmd", "-read", "1"}).result, "ambiguous option \"-read\"");
+    auto p = parse({"cmd", "-readh", "0x10", "abc", "-readlw", "010"});
+    ASSERT_EQ(p.code, TCL_OK);
+    EXPECT_EQ(g_readhw, 16);
+    EXPECT_EQ(g_readlw, 8);
+    EXPECT_EQ(p.kept, (std::vector<std::string>{"cmd", "abc"}));
+    p = parse({"cmd", "-file", "x"});
+    ASSERT_EQ(p.code, TCL_OK);
+    EXPECT_STREQ(g_file, "x");
+    EXPECT_EQ(g_filter, nullptr);
+    p = parse({"cmd", "-on", "pos", "-scale", "2.5"});
+    EXPECT_EQ(g_num, 5);
+    EXPECT_EQ(g_scale, 2.5);
+    EXPECT_EQ(parse({"cmd", "-readhw", "0x10", "-readhw", "1"}, OPT_NO_ABBREV).code, TCL_OK);
+    EXPECT_EQ(parse({"cmd", "-readh", "1"}, OPT_NO_ABBREV).kept.size(), 3u);
+}
+
+TEST(Options, Messages) {
+    EXPECT_EQ(parse({"cmd", "-readhw", "12abc"}).result, "expected integer argument for \"-readhw\" but got \"12abc\"");
+    EXPECT_EQ(parse({"cmd", "-scale", "x"}).result, "expected floating-point argument for \"-scale\" but got \"x\"");
+    EXPECT_EQ(parse({"cmd", "-readhw"}).result, "\"-readhw\" option requires an additional argument");
+    EXPECT_EQ(parse({"cmd", "abc"}, OPT_NO_LEFTOVERS).result, "unrecognized argument \"abc\"");
+    EXPECT_EQ(parse({"-readhw", "3"}, OPT_KEEP_FIRST).kept.size(), 0u);
+}
+
+TEST(Options, HelpShowsDefaults) {
+    auto p = parse({"cmd", "-h"});
+    EXPECT_EQ(p.code, TCL_ERROR);
+    EXPECT_EQ(p.result,
+              "Command-specific options:\n -readhw: High water mark\n\t\tDefault value: 100"
+              "\n -readlw: Low water mark\n\t\tDefault value: 50\n -file:   File name\n -filter: Filter"
+              "\n -scale:  Scale\n\t\tDefault value: 1.5\n -on:     Turn on"
+              "\nGeneric options for all commands:\n -help:   Print summary of command-line options and abort");
+    EXPECT_EQ(parse({"cmd", "-help"}, OPT_NO_DEFAULTS).result.find("Generic"), std::string::npos);
+}
+
+TEST(Options, InternGivesStablePointers) {
+    std::string a = "close", b = "close";
+    EXPECT_EQ(intern(a.c_str()), intern(b.c_str()));
+    EXPECT_NE(intern("close"), intern("info"));
+}
+
+TEST(Buffers, AllocSizesAndEdits) {
+    PacketBuffer* b = buffer_alloc(0);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->size, 2148u);
+    EXPECT_EQ(b->head, 96);
+    EXPECT_EQ(b->tailroom(), 2052u);
+    EXPECT_TRUE(b->append(2052));
+    EXPECT_FALSE(b->append(1));
+    EXPECT_TRUE(b->prepend(12));
+    EXPECT_EQ(b->head, 84);
+    EXPECT_FALSE(b->prepend(b->headroom() + 1));
+    buffer_free(b);
+}
+
+TEST(Buffers, PoolGrowthAndFreeListOrder) {
+    Pool pool;
+    pool_init(&pool, 1518);
+    uint64_t blocks = pool_blocks_allocated();
+    std::vector<PacketBuffer*> got;
+    for (int i = 0; i < 100; ++i) got.push_back(pool_get(&pool));
+    EXPECT_EQ(pool_blocks_allocated(), blocks + 1);
+    EXPECT_EQ(got[0]->size, 1620u);
+    EXPECT_EQ(got[1]->block, got[0]);
+    PacketBuffer* extra = pool_get(&pool);  // the 101st: a second block
+    EXPECT_EQ(pool_blocks_allocated(), blocks + 2);
+    buffer_free(got[5]);
+    buffer_free(got[6]);
+    // Freed buffers join the tail: the second block's 99 free buffers come first.
+    std::vector<PacketBuffer*> second;
+    for (int i = 0; i < 99; ++i) second.push_back(pool_get(&pool));
+    for (auto* b : second) EXPECT_EQ(b->block, extra);
+    EXPECT_EQ(pool_get(&pool), got[5]);
+    EXPECT_EQ(pool_get(&pool), got[6]);
+    EXPECT_EQ(pool_blocks_allocated(), blocks + 2);
+    buffer_free(extra);
+    for (auto* b : second) buffer_free(b);
+    for (auto* b : got) buffer_free(b);
+    pool_destroy(&pool);
+    EXPECT_TRUE(pool.blocks.empty());
+}
+
+TEST(Buffers, CloneCopiesDataAndMetadataButNoDecode) {
+    PacketBuffer* b = buffer_alloc(64);
+    b->append(10);
+    for (int i = 0; i < 10; ++i) b->data()[i] = static_cast<uint8_t>(i);
+    b->frame = 42;
+    b->sec = 7;
+    b->direction = DIR_TX;
+    b->trunc_len = 99;
+    PacketBuffer* c = buffer_clone(b);
+    PacketBuffer* p = buffer_clone_prefix(b, 4);
+    buffer_free(b);
+    EXPECT_EQ(c->length(), 10u);
+    EXPECT_EQ(c->data()[9], 9);
+    EXPECT_EQ(c->frame, 42u);
+    EXPECT_EQ(c->direction, DIR_TX);
+    EXPECT_EQ(c->trunc_len, 99u);
+    EXPECT_EQ(c->decode, nullptr);
+    EXPECT_EQ(p->length(), 4u);
+    EXPECT_EQ(p->size, 108u);
+    buffer_free(c);
+    buffer_free(p);
+}
+
+TEST(TextConv, HexForms) {
+    const uint8_t bytes[] = {0x00, 0xA0, 0x24, 0x11, 0x22, 0x33};
+    EXPECT_EQ(bin2asciihex(bytes, 3, true), "0x00A024");
+    EXPECT_EQ(bin2asciihex(bytes, 0, false), "");
+    EXPECT_EQ(bin2colonhex(bytes, 6), "00:a0:24:11:22:33");
+    EXPECT_EQ(asciihex2binary("1:2:ab", false), (std::vector<uint8_t>{1, 2, 0xAB}));
+    EXPECT_EQ(asciihex2binary("0x123", true), (std::vector<uint8_t>{0x01, 0x23}));
+    EXPECT_EQ(asciihex2binary("0x123", false), (std::vector<uint8_t>{0x12, 0x03}));
+    uint8_t small[2];
+    EXPECT_EQ(asciihex2binary(small, 2, "010203", false), 3u);  // counts, writes only 2
+}
+
+TEST(TextConv, AsciinumForms) {
+    uint32_t v = 0;
+    std::vector<uint8_t> bytes;
+    EXPECT_EQ(asciinum2binary("10.1.2.3", &v, &bytes), 4);
+    EXPECT_EQ(v, 0x0A010203u);
+    EXPECT_EQ(asciinum2binary("0x10.0.0.1", &v, &bytes), 4);
+    EXPECT_EQ(v, 0x10000001u);
+    EXPECT_EQ(asciinum2binary("1.2.3.4.5.6.7.8.9", &v, &bytes), -1);
+    EXPECT_EQ(asciinum2binary("0x123456789", &v, &bytes), 5);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 0x23, 0x45, 0x67, 0x89}));
+    EXPECT_EQ(asciinum2binary("0xff", &v, &bytes), 4);
+    EXPECT_EQ(v, 255u);
+    EXPECT_EQ(asciinum2binary("aa:bb", &v, &bytes), 2);
+    EXPECT_EQ(asciinum2binary("abc", &v, &bytes), -3);
+    EXPECT_EQ(asciinum2binary("12345678901", &v, &bytes), -2);
+    EXPECT_EQ(asciinum2binary("-5", &v, &bytes), 4);
+    EXPECT_EQ(static_cast<int32_t>(v), -5);
+}
+
+TEST(TimeUtil, DeltaAndTimestamp) {
+    TimeVal prev, delta;
+    time_delta(&prev, TimeVal{10, 500}, &delta);
+    EXPECT_EQ(delta.sec, 0);
+    time_delta(&prev, TimeVal{12, 100}, &delta);
+    EXPECT_EQ(delta.sec, 1);
+    EXPECT_EQ(delta.usec, 999600);
+    TimeVal t;
+    ASSERT_TRUE(parse_timestamp("5-Dec-97:10:20:30.250", &t));
+    std::time_t secs = t.sec;
+    std::tm tmv{};
+    localtime_r(&secs, &tmv);
+    EXPECT_EQ(tmv.tm_year, 97);
+    EXPECT_EQ(tmv.tm_mon, 11);
+    EXPECT_EQ(tmv.tm_mday, 5);
+    EXPECT_EQ(tmv.tm_hour, 10);
+    EXPECT_EQ(tmv.tm_sec, 30);
+    EXPECT_EQ(t.usec, 250000);
+    ASSERT_TRUE(parse_timestamp("1-Foo-100:00:00:00", &t));
+    EXPECT_EQ(t.usec, 0);
+    EXPECT_FALSE(parse_timestamp("garbage", &t));
+}
+
+TEST(FileUtil, OpenOnPathTriesDirectoriesInOrder) {
+    std::string base = ::testing::TempDir() + "zm_path_test";
+    std::string d1 = base + "/one", d2 = base + "/two/";
+    std::filesystem::create_directories(d1);
+    std::filesystem::create_directories(d2);
+    std::ofstream(d2 + "x.pdl") << "two";
+    std::ofstream(d1 + "/y.pdl") << "one";
+    std::string list = d1 + " " + d2;
+    std::string found;
+    FILE* f = open_on_path(zm_test_interp(), "x.pdl", list.c_str(), &found);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(found, d2 + "x.pdl");  // no doubled slash
+    std::fclose(f);
+    f = open_on_path(zm_test_interp(), "y.pdl", list.c_str(), &found);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(found, d1 + "/y.pdl");
+    std::fclose(f);
+    EXPECT_EQ(open_on_path(zm_test_interp(), "z.pdl", list.c_str(), &found), nullptr);
+    EXPECT_EQ(open_on_path(zm_test_interp(), "x.pdl", nullptr, &found), nullptr);
+}
