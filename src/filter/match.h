@@ -1,0 +1,52 @@
+// The seam between the decoder and the filter engine: the decode context and
+// the calls the decoder makes while it walks a packet.
+//
+// The filter engine owns everything declared here (filters, instances, match
+// points hung on protocol nodes and fields). The decoder owns the walk: for
+// one packet it calls begin_decode, then node_entered for every node it
+// enters and field_read for every field it decodes, then finish_decode.
+// Neither may be re-entered from inside a decode.
+#pragma once
+#include <cstdint>
+
+struct Tcl_Interp;
+
+namespace zm {
+
+struct Node;
+struct Field;
+struct PacketBuffer;
+struct Filter;
+struct FilterNode;
+struct FilterInstance;
+
+// One per interface (and per renderer, state machine or sequence user).
+struct DecodeContext {
+    FilterInstance* instances = nullptr;  // newest first
+    FilterInstance* completed = nullptr;  // completed in the current decode, newest first
+    PacketBuffer* buffer = nullptr;       // the buffer being decoded, during a decode
+    void* decode_block = nullptr;         // the decoder's block, during a decode
+};
+
+// Called by the decoder. `node_entered` when the walk enters a node;
+// `field_read` after the field's DECODE_FLD element is emitted, with the
+// field's first byte, bit offset (0..7) and width in bits, and `avail` the
+// bytes readable from `data` (comparisons never read past it).
+void node_entered(DecodeContext* ctx, Node* node);
+void field_read(DecodeContext* ctx, Field* field, const uint8_t* data, int bit_offset, uint32_t width, uint32_t avail);
+// Called by the decoder when the walk ends: every instance with nothing left
+// to match stores 1 in its owner cell, then all instances are reset.
+void finish_decode(DecodeContext* ctx);
+
+// Filters (compile, instances, removal, completion) — see filter.h for the
+// full interface once present.
+Filter* compile_receive_filter(Tcl_Interp* interp, const char* text, Node* base);
+Filter* compile_send_filter(Tcl_Interp* interp, const char* text, Node* base);
+FilterInstance* insert_instance(Tcl_Interp* interp, DecodeContext* ctx, const char* name, int* owner_cell,
+                                Filter* filter);
+void remove_filter(Filter* filter, bool free);
+void free_filter(Filter* filter);
+void release_context(DecodeContext* ctx);
+FilterNode* complete_send_filter(Node* base, Filter* filter);
+
+}  // namespace zm
