@@ -39,7 +39,7 @@ bench: deps
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(GENERATOR) -DZEMKO_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug
-	cmake --build $(FUZZ_BUILD) -j$(JOBS)
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
 
 # Runs every fuzz target for FUZZ_SECONDS on its seed corpus.
 fuzz-smoke: fuzz
