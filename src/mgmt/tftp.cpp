@@ -93,9 +93,9 @@ void TftpTransfer::start() {
     if (!host_.send_to(server_, last_)) abort(0, "System error in sendto");
 }
 
-void TftpTransfer::abort(uint16_t code, std::string_view message) {
+void TftpTransfer::abort_to(const TftpEndpoint& to, uint16_t code, std::string_view message) {
     if (finished_) return;
-    host_.send_to(server_, build_tftp_error(code, message));
+    host_.send_to(to, build_tftp_error(code, message));
     error_ = message;
     failed_ = finished_ = true;
 }
@@ -142,7 +142,9 @@ void TftpTransfer::on_datagram(const TftpEndpoint& from, const uint8_t* bytes, s
     }
     uint16_t wanted = dir_ == TftpDirection::get ? TFTP_DATA : TFTP_ACK;
     if (!p || p->opcode != wanted) {
-        abort(4, "Illegal TFTP operation.");
+        // Told to the port it came from: before the first accepted reply
+        // that is the server's transfer port, not its request port.
+        abort_to(from, 4, "Illegal TFTP operation.");
         return;
     }
     if (p->number != block_) return;

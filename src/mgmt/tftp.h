@@ -85,10 +85,10 @@ public:
 
     // Ends the transfer with a local error: tells the server (ERROR code
     // `code`) and records the message.
-    void abort(uint16_t code, std::string_view message);
+    void abort(uint16_t code, std::string_view message) { abort_to(server_, code, message); }
 
 private:
-    void send_last(bool fresh);
+    void abort_to(const TftpEndpoint& to, uint16_t code, std::string_view message);
     void handle_data(const TftpPacket& p);
     void handle_ack(const TftpPacket& p);
     long next_block(uint8_t* buf);

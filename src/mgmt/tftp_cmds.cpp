@@ -166,14 +166,14 @@ private:
 
 // The server's address: a dotted address as it is, else the first IPv4
 // address of the host name.
-uint32_t resolve_server(const char* host) {
+uint32_t resolve_server(const std::string& host) {
     in_addr a{};
-    if (::inet_aton(host, &a)) return ntohl(a.s_addr);
+    if (::inet_aton(host.c_str(), &a)) return ntohl(a.s_addr);
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* res = nullptr;
-    if (::getaddrinfo(host, nullptr, &hints, &res) != 0 || !res)
+    if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res)
         throw TftpError{"Error in gethostbyname"};
     uint32_t addr = ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr);
     ::freeaddrinfo(res);
@@ -183,6 +183,25 @@ uint32_t resolve_server(const char* host) {
 uint16_t tftp_service_port() {
     const servent* s = ::getservbyname("tftp", "udp");
     return s ? ntohs(uint16_t(s->s_port)) : kDefaultTftpPort;
+}
+
+// The host word is a host name or dotted address, optionally followed by
+// ":port" to reach a server that does not listen on the service port.
+TftpEndpoint server_endpoint(std::string host) {
+    uint16_t port = 0;
+    size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        std::string digits = host.substr(colon + 1);
+        unsigned long value = 0;
+        bool numeric = !digits.empty() && digits.size() <= 5 &&
+                       digits.find_first_not_of("0123456789") == std::string::npos;
+        if (numeric) value = std::stoul(digits);
+        if (!numeric || value == 0 || value > 65535) throw TftpError{"Error in gethostbyname"};
+        port = uint16_t(value);
+        host.resize(colon);
+    }
+    uint32_t addr = resolve_server(host);
+    return TftpEndpoint{addr, port ? port : tftp_service_port()};
 }
 
 int usage(Tcl_Interp* interp) {
@@ -231,7 +250,7 @@ int run_wtftp(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     TftpEndpoint server;
     try {
         host.open_socket();
-        server = TftpEndpoint{resolve_server(host_name), tftp_service_port()};
+        server = server_endpoint(host_name);
     } catch (const TftpError& e) {
         Tcl_SetObjResult(interp, Tcl_NewStringObj(e.text.c_str(), -1));
         return TCL_ERROR;
