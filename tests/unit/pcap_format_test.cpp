@@ -1,0 +1,423 @@
+// Fixed-slot capture files: written here byte by byte or with the writer, then read back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/bits.h"
+#include "core/buffer.h"
+#include "core/report.h"
+#include "media/media.h"
+#include "media/pcap.h"
+
+namespace zm {
+namespace {
+
+std::string scratch(const std::string& name) {
+    const char* dir = std::getenv("ZEMKO_TEST_DATA");
+    std::string d = dir ? dir : "/tmp";
+    mkdir(d.c_str(), 0755);
+    return d + "/pcap_" + name;
+}
+
+void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> get_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void be32_out(std::vector<uint8_t>& v, uint32_t x) {
+    uint8_t b[4];
+    put_net32(b, x);
+    v.insert(v.end(), b, b + 4);
+}
+void be16_out(std::vector<uint8_t>& v, uint16_t x) {
+    uint8_t b[2];
+    put_net16(b, x);
+    v.insert(v.end(), b, b + 2);
+}
+
+// A small fixed-slot file writer: header fields, then records of `slot`
+// payload bytes, each frame's bytes counting up from its index.
+struct FileSpec {
+    uint32_t magic = kPcapMagic, version = 1, link = 1, offset = kPcapTimeOffset;
+    uint32_t rec_hdr = 16, slot = 64, count = 0;
+};
+struct Rec {
+    uint32_t secs = 100000, fraction = 0, dir = 1;
+    uint16_t wire = 0, cap = 0;  // wire 0: same as cap
+};
+std::vector<uint8_t> make_file(const FileSpec& f, const std::vector<Rec>& recs) {
+    std::vector<uint8_t> v;
+    for (uint32_t x : {f.magic, f.version, f.link, f.offset, f.rec_hdr, f.slot + f.rec_hdr, f.count, 0u}) be32_out(v, x);
+    for (size_t i = 0; i < recs.size(); ++i) {
+        const Rec& r = recs[i];
+        size_t start = v.size();
+        be32_out(v, r.secs);
+        be32_out(v, r.fraction);
+        be32_out(v, r.dir);
+        be16_out(v, r.wire ? r.wire : r.cap);
+        be16_out(v, r.cap);
+        v.resize(start + f.rec_hdr, 0);
+        for (uint16_t k = 0; k < r.cap && k < f.slot; ++k) v.push_back(static_cast<uint8_t>(i + k));
+        v.resize(start + f.rec_hdr + f.slot, 0);
+    }
+    return v;
+}
+
+class TimeZone {
+public:
+    explicit TimeZone(const char* tz) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (had_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+class PcapFile : public ::testing::Test {
+protected:
+    void SetUp() override { pool_init(&pool_, 1518); }
+    void TearDown() override {
+        for (PacketBuffer* b : held_) buffer_free(b);
+        pool_destroy(&pool_);
+    }
+    // Reads until end of input (at most `limit` calls); skipped records give nullptr.
+    std::vector<PacketBuffer*> read_all(PcapReader& r, int limit = 100) {
+        std::vector<PacketBuffer*> out;
+        for (int i = 0; i < limit; ++i) {
+            PacketBuffer* b = r.read(&pool_);
+            if (is_end_of_input(b)) break;
+            out.push_back(b);
+            if (b) held_.push_back(b);
+        }
+        return out;
+    }
+    PacketBuffer* packet(uint32_t len, uint32_t sec, uint32_t usec, uint32_t dir = DIR_RX, uint32_t trunc = 0) {
+        PacketBuffer* b = pool_get(&pool_);
+        for (uint32_t i = 0; i < len; ++i) b->data()[i] = static_cast<uint8_t>(i * 7 + len);
+        b->append(len);
+        b->sec = sec;
+        b->usec = usec;
+        b->direction = dir;
+        b->trunc_len = trunc;
+        return b;
+    }
+    Pool pool_;
+    std::vector<PacketBuffer*> held_;
+};
+
+TEST_F(PcapFile, WriterLayoutAndReadBack) {
+    std::string path = scratch("layout");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    w.add(packet(60, 1700000000, 250000, DIR_TX));
+    w.add(packet(100, 1700000001, 0, DIR_NA, 1518));
+    w.add(packet(64, 1700000002, 999992, DIR_RX));
+    ASSERT_TRUE(w.finish(pcap_link_type_for("ENET_HDR")));
+
+    std::vector<uint8_t> bytes = get_file(path);
+    ASSERT_EQ(bytes.size(), 32u + 3 * 144);
+    EXPECT_EQ(get_net32(&bytes[0]), kPcapMagic);
+    EXPECT_EQ(get_net32(&bytes[4]), 1u);
+    EXPECT_EQ(get_net32(&bytes[8]), 1u);
+    EXPECT_EQ(get_net32(&bytes[12]), 43200u);
+    EXPECT_EQ(get_net32(&bytes[16]), 16u);
+    EXPECT_EQ(get_net32(&bytes[20]), 144u);
+    EXPECT_EQ(get_net32(&bytes[24]), 3u);
+    // Directions: TX stays 2, NA and RX become 1. The 60-byte frame is padded.
+    EXPECT_EQ(get_net32(&bytes[32 + 8]), 2u);
+    EXPECT_EQ(get_net32(&bytes[32 + 144 + 8]), 1u);
+    EXPECT_EQ(get_net16(&bytes[32 + 144 + 12]), 1518u);
+    EXPECT_EQ(get_net16(&bytes[32 + 144 + 14]), 100u);
+    for (size_t i = 32 + 16 + 60; i < 32 + 144; ++i) ASSERT_EQ(bytes[i], 0) << i;
+
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 3u);
+    uint32_t lens[] = {60, 100, 64};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_NE(got[i], nullptr);
+        EXPECT_EQ(got[i]->frame, i + 1);
+        ASSERT_EQ(got[i]->length(), lens[i]);
+        EXPECT_EQ(got[i]->data()[5], static_cast<uint8_t>(35 + lens[i]));
+        EXPECT_EQ(got[i]->sec, 1700000000u + i);
+    }
+    EXPECT_EQ(got[0]->usec, 250000u);
+    EXPECT_EQ(got[2]->usec, 999992u);
+    EXPECT_EQ(got[0]->direction, DIR_TX);
+    EXPECT_EQ(got[1]->direction, DIR_RX);
+    EXPECT_EQ(got[1]->trunc_len, 1518u);
+    EXPECT_EQ(got[0]->trunc_len, 0u);
+}
+
+TEST_F(PcapFile, EmptyWriterStillWritesAHeader) {
+    std::string path = scratch("empty");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    EXPECT_EQ(get_file(path).size(), 0u);  // nothing before finish
+    ASSERT_TRUE(w.finish(0));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+}
+
+TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
+    // Times chosen around the century and leap days; 2000 onwards must not
+    // come back a hundred years early.
+    const uint32_t stamps[] = {
+        86400 * 365,  // 1971
+        315532800,    // 1980-01-01
+        946684799,    // 1999-12-31 23:59:59 UTC
+        946684800,    // 2000-01-01
+        951782400,    // 2000-02-29
+        1078012800,   // 2004-02-29
+        1719792000,   // 2024-07-01
+        2082758399,   // 2035-12-31 23:59:59 UTC
+    };
+    for (const char* tz : {"UTC", "Asia/Tokyo", "America/New_York", "Europe/Berlin"}) {
+        TimeZone zone(tz);
+        for (uint32_t t : stamps) {
+            uint32_t fs = 0, frac = 0, sec = 0, usec = 0;
+            pcap_time_to_file(t, 123456, &fs, &frac);
+            pcap_time_from_file(fs, frac, kPcapTimeOffset, &sec, &usec);
+            EXPECT_EQ(sec, t) << tz << " " << t;
+            EXPECT_EQ(usec, 123456u);
+        }
+    }
+}
+
+TEST(PcapTime, FileEpochAndCycle) {
+    TimeZone zone("UTC");
+    uint32_t sec = 0, usec = 0;
+    // File second 43200 with offset 43200 is 1900-01-01 00:00 local, before
+    // the buffer's range: clamped to 0.
+    pcap_time_from_file(43200, 0, 43200, &sec, &usec);
+    EXPECT_EQ(sec, 0u);
+    // 2000-03-01 00:00 UTC: 100 years = 25 cycles of 1461 days, plus 60 days.
+    uint32_t fs = 25u * 1461 * 86400 + 60 * 86400 + 43200;
+    pcap_time_from_file(fs, 4295, 43200, &sec, &usec);
+    EXPECT_EQ(sec, 951868800u);
+    EXPECT_EQ(usec, 1u);
+}
+
+TEST(PcapTime, MicrosecondsClampInsteadOfWrapping) {
+    uint32_t fs = 0, frac = 0, sec = 0, usec = 0;
+    for (uint32_t u : {999992u, 999993u, 999999u, 5000000u}) {
+        pcap_time_to_file(1000000000, u, &fs, &frac);
+        pcap_time_from_file(fs, frac, kPcapTimeOffset, &sec, &usec);
+        EXPECT_EQ(sec, 1000000000u) << u;
+        EXPECT_EQ(usec, 999992u) << u;
+    }
+    pcap_time_to_file(1000000000, 999993, &fs, &frac);
+    EXPECT_EQ(frac, 0xFFFFFFFFu);
+}
+
+TEST_F(PcapFile, HeaderChecks) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        PcapOpenResult want;
+    };
+    FileSpec bad_magic, bad_version, small_rec_hdr, small_record;
+    bad_magic.magic = 0xA1B2C3D4;
+    bad_version.version = 2;
+    small_rec_hdr.rec_hdr = 8;
+    small_record.rec_hdr = 16;
+    std::vector<uint8_t> tiny_record = make_file(small_record, {});
+    put_net32(&tiny_record[20], 12);  // record size below its header size
+    std::vector<uint8_t> short_header = make_file(FileSpec{}, {});
+    short_header.resize(31);
+    Case cases[] = {
+        {"short", short_header, PcapOpenResult::short_header},
+        {"magic", make_file(bad_magic, {}), PcapOpenResult::bad_magic},
+        {"version", make_file(bad_version, {}), PcapOpenResult::bad_version},
+        {"rechdr", make_file(small_rec_hdr, {}), PcapOpenResult::bad_layout},
+        {"recsize", tiny_record, PcapOpenResult::bad_layout},
+    };
+    for (const Case& c : cases) {
+        std::string path = scratch(std::string("hdr_") + c.name);
+        put_file(path, c.bytes);
+        PcapReader r;
+        EXPECT_EQ(r.open(path), c.want) << c.name;
+    }
+    PcapReader r;
+    EXPECT_EQ(r.open(scratch("does_not_exist")), PcapOpenResult::open_failed);
+}
+
+TEST_F(PcapFile, RecordCountBoundsReading) {
+    FileSpec f;
+    f.count = 3;
+    std::vector<Rec> five(5, Rec{100000, 0, 1, 0, 20});
+    std::string path = scratch("count_small");
+    put_file(path, make_file(f, five));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    EXPECT_EQ(read_all(r).size(), 3u);
+    EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+
+    // A count beyond the file ends at the file's end.
+    f.count = 1000000;
+    path = scratch("count_large");
+    put_file(path, make_file(f, std::vector<Rec>(2, Rec{100000, 0, 1, 0, 20})));
+    PcapReader r2;
+    ASSERT_EQ(r2.open(path), PcapOpenResult::ok);
+    EXPECT_EQ(read_all(r2).size(), 2u);
+}
+
+TEST_F(PcapFile, MalformedRecordsAreSkippedOrEndInput) {
+    ReportCapture cap;
+    FileSpec f;
+    f.count = 4;
+    std::vector<Rec> recs = {
+        {100000, 0, 1, 0, 20},
+        {100000, 0, 1, 0, 200},  // longer than its 64-byte slot
+        {100000, 0, 1, 0, 64},
+        {100000, 0, 1, 0, 40},
+    };
+    std::vector<uint8_t> bytes = make_file(f, recs);
+    bytes.resize(bytes.size() - 80 + 16 + 10);  // last record: header and 10 of its 40 bytes
+    std::string path = scratch("malformed");
+    put_file(path, bytes);
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_NE(got[0], nullptr);
+    EXPECT_EQ(got[1], nullptr);
+    ASSERT_NE(got[2], nullptr);
+    EXPECT_EQ(got[2]->frame, 3u);  // the skipped record keeps its number
+    EXPECT_EQ(got[2]->length(), 64u);
+    EXPECT_TRUE(cap.contains("record 2 holds 200 bytes in a slot of 64"));
+    EXPECT_TRUE(cap.contains("record 4 is cut short"));
+}
+
+TEST_F(PcapFile, FrameLargerThanTheBufferIsSkipped) {
+    ReportCapture cap;
+    Pool small;
+    pool_init(&small, 50);
+    FileSpec f;
+    f.count = 3;
+    f.slot = 128;
+    std::string path = scratch("maxmtu");
+    put_file(path, make_file(f, {{100000, 0, 1, 0, 20}, {100000, 0, 1, 0, 100}, {100000, 0, 1, 0, 30}}));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    PacketBuffer* a = r.read(&small);
+    PacketBuffer* b = r.read(&small);
+    PacketBuffer* c = r.read(&small);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(b, nullptr);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->frame, 3u);
+    EXPECT_TRUE(cap.contains("bad maxmtu size")); EXPECT_TRUE(cap.contains("for frame size 100"));
+    EXPECT_EQ(r.fetch(&small, 2), nullptr);
+    buffer_free(a);
+    buffer_free(c);
+    pool_destroy(&small);
+}
+
+TEST_F(PcapFile, WireLengthAndDirectionFields) {
+    FileSpec f;
+    f.count = 4;
+    std::string path = scratch("fields");
+    put_file(path, make_file(f, {{100000, 0, 2, 1518, 64}, {100000, 0, 1, 0, 64}, {100000, 0, 0, 10, 64},
+                                 {100000, 0, 77, 0, 64}}));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0]->trunc_len, 1518u);
+    EXPECT_EQ(got[0]->direction, DIR_TX);
+    EXPECT_EQ(got[1]->trunc_len, 0u);
+    EXPECT_EQ(got[1]->direction, DIR_RX);
+    EXPECT_EQ(got[2]->trunc_len, 0u);  // a wire length below the captured one says nothing
+    EXPECT_EQ(got[2]->direction, DIR_NA);
+    EXPECT_EQ(got[3]->direction, DIR_RX);
+}
+
+TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
+    FileSpec f;
+    f.count = 4;
+    f.rec_hdr = 24;  // a longer record header is allowed; its extra bytes are ignored
+    std::string path = scratch("fetch");
+    put_file(path, make_file(f, std::vector<Rec>(4, Rec{200000, 4295 * 7, 1, 0, 30})));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    PacketBuffer* first = r.read(&pool_);
+    PacketBuffer* second = r.read(&pool_);
+    ASSERT_NE(second, nullptr);
+    held_.push_back(first);
+    held_.push_back(second);
+    EXPECT_EQ(r.fetch(&pool_, 0), nullptr);
+    EXPECT_EQ(r.fetch(&pool_, 3), nullptr);  // not read yet
+    PacketBuffer* again = r.fetch(&pool_, 2);
+    ASSERT_NE(again, nullptr);
+    held_.push_back(again);
+    EXPECT_EQ(again->frame, 2u);
+    EXPECT_EQ(again->usec, 7u);
+    EXPECT_EQ(again->sec, second->sec);
+    ASSERT_EQ(again->length(), second->length());
+    EXPECT_EQ(0, memcmp(again->data(), second->data(), again->length()));
+    PacketBuffer* third = r.read(&pool_);
+    ASSERT_NE(third, nullptr);
+    held_.push_back(third);
+    EXPECT_EQ(third->frame, 3u);
+    EXPECT_EQ(third->data()[0], 2);
+}
+
+TEST(PcapLinkTypes, WrittenTypesAndProbeCandidates) {
+    EXPECT_EQ(pcap_link_type_for("ENET_HDR"), 1u);
+    EXPECT_EQ(pcap_link_type_for("TRING_HDR"), 2u);
+    EXPECT_EQ(pcap_link_type_for("FDDI_HDR"), 3u);
+    EXPECT_EQ(pcap_link_type_for("PPP_HDR"), 6u);
+    EXPECT_EQ(pcap_link_type_for("SYNC_HDR"), 6u);
+    EXPECT_EQ(pcap_link_type_for("ATM31_PCAP_HDR"), 9u);
+    EXPECT_EQ(pcap_link_type_for("FR_LLC2_HDR"), 10u);
+    EXPECT_EQ(pcap_link_type_for("ZEMKO_UDP_HDR"), 0u);
+
+    using V = std::vector<std::string>;
+    EXPECT_EQ(pcap_link_candidates(1), V{"ENET_HDR"});
+    EXPECT_EQ(pcap_link_candidates(2), V{"TRING_HDR"});
+    EXPECT_EQ(pcap_link_candidates(3), V{"FDDI_HDR"});
+    EXPECT_EQ(pcap_link_candidates(6), V{"PPP_HDR"});
+    EXPECT_EQ(pcap_link_candidates(9), (V{"ATM30_PCAP_HDR", "ATM31_PCAP_HDR"}));
+    EXPECT_EQ(pcap_link_candidates(10), (V{"FR_NLPID_ROUTED_HDR", "FR_FDDI_HDR", "FR_LLC2_HDR"}));
+    for (uint32_t t : {0u, 4u, 5u, 7u, 8u, 11u}) EXPECT_TRUE(pcap_link_candidates(t).empty()) << t;
+
+    FileSpec f;
+    f.link = 10;
+    f.version = 7;  // the probe does not look at the version
+    std::string path = scratch("probe");
+    put_file(path, make_file(f, {}));
+    V cands;
+    EXPECT_TRUE(pcap_probe_file(path, &cands));
+    EXPECT_EQ(cands.size(), 3u);
+    put_file(path, {'h', 'e', 'l', 'l', 'o'});
+    EXPECT_FALSE(pcap_probe_file(path, &cands));
+    EXPECT_FALSE(pcap_probe_file(scratch("no_such_file"), &cands));
+}
+
+}  // namespace
+}  // namespace zm
