@@ -11,8 +11,9 @@ namespace zm {
 //   data      first byte of the checksum range (for "udp" and "tcp" the IPv4
 //             header, for "icmpv6" the IPv6 header, for "ospf_lsa" the LSA).
 //   start_bit unused (the range always starts on a byte).
-//   bits      the range in bits; for "udp", "tcp" and "icmpv6" the bit offset
-//             of the transport header from `data` instead.
+//   bits      the range in bits; for "udp" and "tcp" the bit offset of the
+//             transport header from `data` instead, for "icmpv6" the bit
+//             offset of the byte after the message's type byte.
 //   result    receives the checksum; the return value is the same number
 //             (except "fletch", which returns its second check octet).
 //   reserved  always 0.
