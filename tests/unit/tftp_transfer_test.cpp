@@ -1,0 +1,290 @@
+// The TFTP transfer engine driven by a scripted host: block flow, TIDs, retries, netascii, failures.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mgmt/tftp.h"
+
+namespace zm {
+namespace {
+
+const TftpEndpoint kServer{0x7f000001, 69};
+const TftpEndpoint kTid{0x7f000001, 40000};
+
+struct Sent {
+    TftpEndpoint to;
+    std::vector<uint8_t> bytes;
+};
+
+class ScriptedHost : public TftpHost {
+public:
+    bool send_to(const TftpEndpoint& to, const std::vector<uint8_t>& packet) override {
+        sent.push_back({to, packet});
+        return !fail_send;
+    }
+    long read_local(uint8_t* buf, size_t n) override {
+        if (fail_read) return -1;
+        size_t k = std::min(n, input.size() - read_pos);
+        std::copy_n(input.begin() + long(read_pos), k, buf);
+        read_pos += k;
+        return long(k);
+    }
+    bool write_local(const uint8_t* data, size_t n) override {
+        if (fail_write) return false;
+        output.append(reinterpret_cast<const char*>(data), n);
+        return true;
+    }
+    void arm_timer() override { ++arms; }
+
+    std::vector<Sent> sent;
+    std::string input, output;
+    size_t read_pos = 0;
+    int arms = 0;
+    bool fail_send = false, fail_read = false, fail_write = false;
+};
+
+std::vector<uint8_t> data_packet(uint16_t block, const std::string& payload) {
+    return build_tftp_data(block, reinterpret_cast<const uint8_t*>(payload.data()),
+                           payload.size());
+}
+
+void deliver(TftpTransfer& t, const TftpEndpoint& from, const std::vector<uint8_t>& p) {
+    t.on_datagram(from, p.data(), p.size());
+}
+
+// Opcode and number of a sent packet, e.g. {4, 2} for ACK 2.
+std::pair<int, int> head(const Sent& s) {
+    return {(s.bytes[0] << 8) | s.bytes[1], (s.bytes[2] << 8) | s.bytes[3]};
+}
+
+std::string error_text(const Sent& s) {
+    return std::string(s.bytes.begin() + 4, s.bytes.end() - 1);
+}
+
+TEST(TftpTransfer, GetOfTwoFullBlocksEndsWithAnEmptyThird) {
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::get, true, kServer, host);
+    ASSERT_TRUE(t.prepare("file"));
+    t.start();
+    ASSERT_EQ(host.sent.size(), 1u);
+    EXPECT_EQ(host.sent[0].bytes,
+              (std::vector<uint8_t>{0, 1, 'f', 'i', 'l', 'e', 0, 'o', 'c', 't', 'e', 't', 0}));
+    deliver(t, kTid, data_packet(1, std::string(512, 'a')));
+    deliver(t, kTid, data_packet(2, std::string(512, 'b')));
+    EXPECT_FALSE(t.finished());
+    deliver(t, kTid, data_packet(3, ""));
+    ASSERT_TRUE(t.finished());
+    EXPECT_FALSE(t.failed());
+    EXPECT_EQ(t.byte_count(), 1024u);
+    EXPECT_EQ(host.output, std::string(512, 'a') + std::string(512, 'b'));
+    ASSERT_EQ(host.sent.size(), 4u);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(head(host.sent[i]), std::make_pair(4, i));
+        EXPECT_EQ(host.sent[i].to, kTid);
+    }
+}
+
+TEST(TftpTransfer, PutSendsBlocksUntilTheShortOneIsAcknowledged) {
+    for (size_t size : {size_t(0), size_t(512), size_t(1000)}) {
+        ScriptedHost host;
+        host.input = std::string(size, 'x');
+        TftpTransfer t(TftpDirection::put, true, kServer, host);
+        ASSERT_TRUE(t.prepare("remote"));
+        t.start();
+        EXPECT_EQ(head(host.sent[0]).first, TFTP_WRQ);
+        for (uint16_t ack = 0; !t.finished() && ack < 10; ++ack) deliver(t, kTid, build_tftp_ack(ack));
+        ASSERT_TRUE(t.finished());
+        EXPECT_FALSE(t.failed()) << t.error();
+        EXPECT_EQ(t.byte_count(), size);
+        size_t blocks = size / 512 + 1;
+        ASSERT_EQ(host.sent.size(), 1 + blocks) << size;
+        EXPECT_EQ(host.sent.back().bytes.size(), 4 + size % 512);
+    }
+}
+
+TEST(TftpTransfer, WrongBlocksAreIgnoredAndStrangersGetUnknownTransferId) {
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::get, true, kServer, host);
+    ASSERT_TRUE(t.prepare("f"));
+    t.start();
+    const TftpEndpoint other_addr{0x7f000002, 40000};
+    deliver(t, other_addr, data_packet(1, "zz"));  // before the TID is known
+    deliver(t, kTid, data_packet(7, "zz"));         // wrong block: silently dropped
+    deliver(t, kTid, data_packet(1, std::string(512, 'a')));
+    const TftpEndpoint other_port{0x7f000001, 40001};
+    deliver(t, other_port, data_packet(2, "zz"));
+    EXPECT_FALSE(t.finished());
+    deliver(t, kTid, data_packet(2, "ok"));
+    ASSERT_TRUE(t.finished());
+    EXPECT_FALSE(t.failed());
+    EXPECT_EQ(host.output, std::string(512, 'a') + "ok");
+    ASSERT_EQ(host.sent.size(), 5u);
+    EXPECT_EQ(host.sent[1].to, other_addr);
+    EXPECT_EQ(head(host.sent[1]), std::make_pair(5, 5));
+    EXPECT_EQ(error_text(host.sent[1]), "Unknown transfer ID.");
+    EXPECT_EQ(host.sent[3].to, other_port);
+    EXPECT_EQ(error_text(host.sent[3]), "Unknown transfer ID.");
+}
+
+TEST(TftpTransfer, SixRetransmissionsThenTimeout) {
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::get, false, kServer, host);
+    ASSERT_TRUE(t.prepare("f"));
+    t.start();
+    for (int i = 0; i < 6; ++i) t.on_timer();
+    EXPECT_FALSE(t.finished());
+    ASSERT_EQ(host.sent.size(), 7u);
+    for (const auto& s : host.sent) EXPECT_EQ(s.bytes, host.sent[0].bytes);
+    t.on_timer();
+    ASSERT_TRUE(t.finished());
+    EXPECT_EQ(t.error(), "Tftp: Timeout");
+    EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));
+    EXPECT_EQ(host.arms, 7);
+
+    // A fresh block resets the count.
+    ScriptedHost h2;
+    TftpTransfer t2(TftpDirection::get, true, kServer, h2);
+    ASSERT_TRUE(t2.prepare("f"));
+    t2.start();
+    for (int i = 0; i < 5; ++i) t2.on_timer();
+    deliver(t2, kTid, data_packet(1, std::string(512, 'a')));
+    for (int i = 0; i < 6; ++i) t2.on_timer();
+    EXPECT_FALSE(t2.finished());
+    EXPECT_EQ(h2.sent.back().bytes, build_tftp_ack(1));
+}
+
+TEST(TftpTransfer, MalformedRepliesAreIllegalOperationsToldToTheirSender) {
+    std::vector<std::vector<uint8_t>> bad = {
+        {0, 3, 0},                       // too short for a header
+        build_tftp_ack(1),               // ACK during a GET
+        std::vector<uint8_t>(4 + 513, 0),  // DATA with 513 bytes
+        {0, 9, 0, 1},                    // unknown opcode
+    };
+    bad[2][1] = 3;
+    bad[2][3] = 1;
+    for (const auto& p : bad) {
+        ScriptedHost host;
+        TftpTransfer t(TftpDirection::get, true, kServer, host);
+        ASSERT_TRUE(t.prepare("f"));
+        t.start();
+        deliver(t, kTid, p);
+        ASSERT_TRUE(t.finished());
+        EXPECT_EQ(t.error(), "Illegal TFTP operation.");
+        EXPECT_EQ(host.sent.back().to, kTid);
+        EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 4));
+        EXPECT_TRUE(host.output.empty());
+    }
+}
+
+TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::put, true, kServer, host);
+    ASSERT_TRUE(t.prepare("f"));
+    t.start();
+    std::vector<uint8_t> err = {0, 5, 0, 2};
+    err.insert(err.end(), 2000, 'e');  // no terminating zero
+    deliver(t, {0x7f000001, 40000}, err);
+    ASSERT_TRUE(t.finished());
+    EXPECT_TRUE(t.failed());
+    EXPECT_EQ(t.error(), std::string(516, 'e'));
+    EXPECT_EQ(host.sent.size(), 1u);  // nothing answered to an ERROR
+}
+
+TEST(TftpTransfer, LocalAndSocketFailures) {
+    {
+        ScriptedHost host;
+        host.fail_write = true;
+        TftpTransfer t(TftpDirection::get, true, kServer, host);
+        ASSERT_TRUE(t.prepare("f"));
+        t.start();
+        deliver(t, kTid, data_packet(1, "abc"));
+        EXPECT_EQ(t.error(), "Error in Tcl_Write");
+        EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));
+    }
+    {
+        ScriptedHost host;
+        host.fail_read = true;
+        TftpTransfer t(TftpDirection::put, true, kServer, host);
+        ASSERT_TRUE(t.prepare("f"));
+        t.start();
+        deliver(t, kTid, build_tftp_ack(0));
+        EXPECT_EQ(t.error(), "Error in Tcl_Read");
+    }
+    {
+        ScriptedHost host;
+        TftpTransfer t(TftpDirection::get, true, kServer, host);
+        ASSERT_TRUE(t.prepare("f"));
+        t.start();
+        host.fail_send = true;
+        t.on_timer();
+        EXPECT_EQ(t.error(), "Tftp: Error in sendto");
+    }
+    {
+        ScriptedHost host;
+        TftpTransfer t(TftpDirection::get, true, kServer, host);
+        ASSERT_TRUE(t.prepare("f"));
+        t.start();
+        host.fail_send = true;
+        deliver(t, kTid, data_packet(1, std::string(512, 'a')));
+        EXPECT_EQ(t.error(), "System error in sendto");
+        t.on_receive_error();  // already over: keeps the first error
+        EXPECT_EQ(t.error(), "System error in sendto");
+    }
+}
+
+TEST(TftpTransfer, NetasciiGetDecodesLineEndsAcrossBlocks) {
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::get, false, kServer, host);
+    ASSERT_TRUE(t.prepare("f"));
+    t.start();
+    EXPECT_EQ(std::string(host.sent[0].bytes.end() - 9, host.sent[0].bytes.end() - 1), "netascii");
+    std::string b1 = std::string(511, 'a') + "\r";  // CR LF split over two blocks
+    std::string b2 = "\nx\r" + std::string(1, '\0') + "y\r\rz" + std::string(504, 'b');
+    deliver(t, kTid, data_packet(1, b1));
+    deliver(t, kTid, data_packet(2, b2));
+    deliver(t, kTid, data_packet(3, "end\r"));  // a lone CR at the very end is kept
+    ASSERT_TRUE(t.finished());
+    EXPECT_FALSE(t.failed());
+    EXPECT_EQ(t.byte_count(), 512u + 512u + 4u);
+    EXPECT_EQ(host.output, std::string(511, 'a') + "\nx\ry\r\rz" + std::string(504, 'b') + "end\r");
+}
+
+TEST(TftpTransfer, NetasciiPutExpandsLineEndsIntoFullBlocks) {
+    ScriptedHost host;
+    host.input = std::string(512, '\n') + "a\rb";
+    TftpTransfer t(TftpDirection::put, false, kServer, host);
+    ASSERT_TRUE(t.prepare("f"));
+    t.start();
+    std::string wire;
+    for (uint16_t ack = 0; !t.finished() && ack < 10; ++ack) {
+        deliver(t, kTid, build_tftp_ack(ack));
+        if (!t.finished()) wire.append(host.sent.back().bytes.begin() + 4, host.sent.back().bytes.end());
+    }
+    ASSERT_TRUE(t.finished());
+    EXPECT_FALSE(t.failed());
+    std::string expected;
+    for (int i = 0; i < 512; ++i) expected += "\r\n";
+    expected += std::string("a\r") + '\0' + "b";
+    EXPECT_EQ(wire, expected);
+    EXPECT_EQ(t.byte_count(), expected.size());
+    EXPECT_EQ(host.sent.size(), 1u + 3u);  // request, 512, 512, 5 bytes
+}
+
+TEST(TftpPackets, RequestMustFitOnePacket) {
+    std::vector<uint8_t> out;
+    EXPECT_TRUE(build_tftp_request(TFTP_RRQ, std::string(507, 'n'), "octet", &out));
+    EXPECT_EQ(out.size(), kTftpPacketMax);
+    EXPECT_FALSE(build_tftp_request(TFTP_RRQ, std::string(508, 'n'), "octet", &out));
+    EXPECT_FALSE(build_tftp_request(TFTP_WRQ, std::string(505, 'n'), "netascii", &out));
+
+    ScriptedHost host;
+    TftpTransfer t(TftpDirection::put, false, kServer, host);
+    EXPECT_FALSE(t.prepare(std::string(600, 'n')));
+    EXPECT_TRUE(t.finished());
+    EXPECT_TRUE(host.sent.empty());
+    EXPECT_EQ(build_tftp_error(0, std::string(900, 'm')).size(), kTftpPacketMax);
+}
+
+}  // namespace
+}  // namespace zm
