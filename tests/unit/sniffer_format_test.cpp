@@ -1,0 +1,441 @@
+// Sniffer capture files: built record by record here or with the writer, then read back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/bits.h"
+#include "core/buffer.h"
+#include "core/report.h"
+#include "media/capture_io.h"
+#include "media/media.h"
+#include "media/sniffer.h"
+
+namespace zm {
+namespace {
+
+std::string scratch(const std::string& name) {
+    const char* dir = std::getenv("ZEMKO_TEST_DATA");
+    std::string d = dir ? dir : "/tmp";
+    mkdir(d.c_str(), 0755);
+    return d + "/sniffer_" + name;
+}
+
+void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> get_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A Sniffer file under construction: the magic, then records appended in order.
+struct SnifferBytes {
+    std::vector<uint8_t> v;
+    SnifferBytes() { v.assign(kSnifferMagic, kSnifferMagic + kSnifferMagicSize); }
+    void le16(uint32_t x) {
+        v.push_back(static_cast<uint8_t>(x));
+        v.push_back(static_cast<uint8_t>(x >> 8));
+    }
+    SnifferBytes& record(uint16_t type, const std::vector<uint8_t>& body) {
+        le16(type);
+        le16(static_cast<uint32_t>(body.size()));
+        le16(0);
+        v.insert(v.end(), body.begin(), body.end());
+        return *this;
+    }
+    // Version record: 1995-06-15 08:00:00 unless told otherwise.
+    SnifferBytes& version(uint8_t network, uint8_t unit, uint16_t date = sniffer_pack_date(1995, 6, 15),
+                          uint16_t time = sniffer_pack_time(8, 0, 0)) {
+        std::vector<uint8_t> b(kSnifferVersionSize, 0);
+        put_little16(&b[0], 4);
+        put_little16(&b[2], 9);
+        put_little16(&b[4], time);
+        put_little16(&b[6], date);
+        b[8] = 4;
+        b[9] = network;
+        b[10] = 1;
+        b[11] = unit;
+        return record(kSnifferVersionRecord, b);
+    }
+    SnifferBytes& frame(uint32_t ticks, int8_t hours, int8_t days, uint16_t len, uint8_t status = 0,
+                        int16_t true_size = 0, uint8_t fill = 0xAB) {
+        std::vector<uint8_t> b(kSnifferFrameHeaderSize, 0);
+        put_little16(&b[0], ticks & 0xFFFF);
+        put_little16(&b[2], ticks >> 16);
+        b[4] = static_cast<uint8_t>(hours);
+        b[5] = static_cast<uint8_t>(days);
+        put_little16(&b[6], len);
+        b[8] = status;
+        put_little16(&b[10], static_cast<uint16_t>(true_size));
+        b.insert(b.end(), len, fill);
+        return record(kSnifferFrameRecord, b);
+    }
+    SnifferBytes& eof() { return record(kSnifferEofRecord, {}); }
+};
+
+class TimeZone {
+public:
+    explicit TimeZone(const char* tz) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~TimeZone() {
+        if (had_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+class SnifferFile : public ::testing::Test {
+protected:
+    void SetUp() override { pool_init(&pool_, 1518); }
+    void TearDown() override {
+        for (PacketBuffer* b : held_) buffer_free(b);
+        pool_destroy(&pool_);
+    }
+    // Opens the bytes as a file; the reader must accept it.
+    void open(SnifferReader& r, const SnifferBytes& bytes, const std::string& name) {
+        std::string path = scratch(name);
+        put_file(path, bytes.v);
+        ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+    }
+    std::vector<PacketBuffer*> read_all(SnifferReader& r, int limit = 100) {
+        std::vector<PacketBuffer*> out;
+        for (int i = 0; i < limit; ++i) {
+            PacketBuffer* b = r.read(&pool_);
+            if (is_end_of_input(b)) break;
+            out.push_back(b);
+            if (b) held_.push_back(b);
+        }
+        return out;
+    }
+    Pool pool_;
+    std::vector<PacketBuffer*> held_;
+};
+
+TEST_F(SnifferFile, TickTimeAndVersionRecord) {
+    TimeZone zone("UTC");
+    ReportCapture cap;
+    SnifferReader r;
+    SnifferBytes f;
+    f.version(1, 1).frame(1193180, 1, 0, 60).frame(0, 0, 2, 60).frame(0, -1, 0, 60).eof();
+    open(r, f, "ticks");
+    EXPECT_EQ(r.major(), 4);
+    EXPECT_EQ(r.minor(), 9);
+    EXPECT_EQ(r.network_type(), 1);
+    int64_t midnight = 803174400;  // 1995-06-15 00:00 UTC
+    EXPECT_EQ(r.start_midnight(), midnight);
+    EXPECT_EQ(r.start_time(), midnight + 8 * 3600);
+    EXPECT_TRUE(cap.contains("Sniffer file: MajorVersion 4 MinorVersion 9"));
+    EXPECT_TRUE(cap.contains("Network type is: 1 == ENET"));
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0]->sec, midnight + 3601);
+    EXPECT_EQ(got[0]->usec, 0u);
+    EXPECT_EQ(got[1]->sec, midnight + 2 * 86400);
+    EXPECT_EQ(got[2]->sec, midnight - 3600);  // signed hours
+    EXPECT_EQ(got[0]->frame, 1u);
+    EXPECT_EQ(got[2]->frame, 3u);
+    EXPECT_EQ(got[0]->length(), 60u);
+    EXPECT_EQ(got[0]->data()[59], 0xAB);
+}
+
+TEST_F(SnifferFile, TimeUnits) {
+    TimeZone zone("UTC");
+    struct Case {
+        uint8_t unit;
+        uint32_t ticks;
+        uint32_t sec_offset, usec;
+        bool fault;
+    };
+    const Case cases[] = {
+        {2, 100000, 1, 500000, false},  // 15 µs ticks
+        {3, 3000001, 1, 500000, false},  // 0.5 µs
+        {4, 1000000, 2, 0, false},       // 2 µs
+        {0, 2500000, 2, 500000, true},   // unspecified: 1 µs and a Fault
+        {9, 2500000, 2, 500000, true},
+    };
+    for (const Case& c : cases) {
+        ReportCapture cap;
+        SnifferReader r;
+        SnifferBytes f;
+        f.version(1, c.unit).frame(c.ticks, 0, 0, 20);
+        open(r, f, "unit");
+        EXPECT_EQ(cap.contains("sniffer file: UNSPEC/unknown timeunit"), c.fault) << int{c.unit};
+        auto got = read_all(r);
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_EQ(got[0]->sec, r.start_midnight() + c.sec_offset) << int{c.unit};
+        EXPECT_EQ(got[0]->usec, c.usec) << int{c.unit};
+    }
+    EXPECT_STREQ(sniffer_time_unit_name(1), "PC = 0.0838096");
+    EXPECT_STREQ(sniffer_time_unit_name(4), "Sytek = 2.0");
+    EXPECT_STREQ(sniffer_time_unit_name(5), "UNKNOWN");
+}
+
+TEST_F(SnifferFile, DirectionAndTrueSize) {
+    SnifferReader sync, enet;
+    SnifferBytes s;
+    s.version(kSnifferSyncNetwork, 1).frame(0, 0, 0, 64, 0x80, 1518).frame(0, 0, 0, 64, 0x00, -1).frame(0, 0, 0, 64, 0x81, 64);
+    open(sync, s, "sync");
+    auto got = read_all(sync);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0]->direction, DIR_TX);
+    EXPECT_EQ(got[0]->trunc_len, 1518u);
+    EXPECT_EQ(got[1]->direction, DIR_RX);
+    EXPECT_EQ(got[1]->trunc_len, 0u);  // a negative true size carries nothing
+    EXPECT_EQ(got[2]->direction, DIR_RX);
+    EXPECT_EQ(got[2]->trunc_len, 0u);
+
+    SnifferBytes e;
+    e.version(1, 1).frame(0, 0, 0, 64, 0x80);
+    open(enet, e, "enet");
+    got = read_all(enet);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0]->direction, DIR_NA);
+}
+
+TEST(SnifferNetworks, NamesCandidatesAndWrittenTypes) {
+    const char* names[] = {"TRING", "ENET", "ARCNET", "STARLAN", "PCNW", "LOCALTALK", "ZNET", "SYNC", "UNKNOWN", "FDDI"};
+    for (uint32_t i = 0; i < 10; ++i) EXPECT_STREQ(sniffer_network_name(i), names[i]);
+    EXPECT_STREQ(sniffer_network_name(10), "UNKNOWN");
+    EXPECT_STREQ(sniffer_network_name(255), "UNKNOWN");
+    EXPECT_EQ(sniffer_network_type_for("TRING_HDR"), 0);
+    EXPECT_EQ(sniffer_network_type_for("ENET_HDR"), 1);
+    EXPECT_EQ(sniffer_network_type_for("FDDI_HDR"), 9);
+    EXPECT_EQ(sniffer_network_type_for("PPP_HDR"), 7);
+
+    std::string path = scratch("probe");
+    std::vector<std::string> cands;
+    for (auto [net, want] : std::vector<std::pair<uint8_t, std::string>>{
+             {0, "TRING_HDR"}, {1, "ENET_HDR"}, {9, "FDDI_HDR"}, {7, ""}, {42, ""}}) {
+        SnifferBytes f;
+        f.version(net, 1).eof();
+        put_file(path, f.v);
+        ASSERT_TRUE(sniffer_probe_file(path, &cands));
+        EXPECT_EQ(cands.empty() ? std::string() : cands[0], want) << int{net};
+    }
+    SnifferBytes no_version;
+    no_version.frame(0, 0, 0, 10);
+    put_file(path, no_version.v);
+    EXPECT_TRUE(sniffer_probe_file(path, &cands));
+    EXPECT_TRUE(cands.empty());
+    SnifferBytes short_version;
+    short_version.record(kSnifferVersionRecord, {1, 2, 3});
+    put_file(path, short_version.v);
+    EXPECT_FALSE(sniffer_probe_file(path, &cands));
+    put_file(path, {'T', 'R', 'S', 'N', 'I', 'F', 'F'});
+    EXPECT_FALSE(sniffer_probe_file(path, &cands));
+    EXPECT_FALSE(sniffer_probe_file(scratch("no_such_file"), &cands));
+}
+
+TEST_F(SnifferFile, CompressionMarker) {
+    for (uint16_t follower : {uint16_t{0xFFFF}, uint16_t{5}, uint16_t{0x1234}}) {
+        ReportCapture cap;
+        SnifferReader r;
+        SnifferBytes f;
+        f.version(1, 1).record(kSnifferMarkerRecord, {0, 0, 0, 0}).record(follower, {9, 9}).frame(0, 0, 0, 10);
+        open(r, f, "compressed");
+        EXPECT_TRUE(r.compressed()) << follower;
+        EXPECT_TRUE(cap.contains("Failed to open Compressed Sniffer file"));
+        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+    }
+    ReportCapture cap;
+    SnifferReader r;
+    SnifferBytes f;
+    f.version(1, 1).record(kSnifferMarkerRecord, {0, 0}).frame(0, 0, 0, 10).frame(0, 0, 0, 11).eof();
+    open(r, f, "uncompressed");
+    EXPECT_FALSE(r.compressed());
+    EXPECT_TRUE(cap.contains("UnCompressed"));
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1]->length(), 11u);
+}
+
+TEST_F(SnifferFile, OpenRefusals) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        SnifferOpenResult want;
+    };
+    SnifferBytes eof_first, short_version;
+    eof_first.eof().frame(0, 0, 0, 10);
+    short_version.record(kSnifferVersionRecord, std::vector<uint8_t>(10, 0)).frame(0, 0, 0, 10);
+    std::vector<uint8_t> bad_magic = SnifferBytes().v;
+    bad_magic[16] = 0x1B;
+    const Case cases[] = {
+        {"eof_first", eof_first.v, SnifferOpenResult::no_frames},
+        {"short_version", short_version.v, SnifferOpenResult::bad_version_record},
+        {"bad_magic", bad_magic, SnifferOpenResult::not_sniffer},
+        {"short_magic", std::vector<uint8_t>(kSnifferMagic, kSnifferMagic + 10), SnifferOpenResult::not_sniffer},
+    };
+    ReportCapture cap;
+    for (const Case& c : cases) {
+        std::string path = scratch(c.name);
+        put_file(path, c.bytes);
+        SnifferReader r;
+        EXPECT_EQ(r.open(path), c.want) << c.name;
+    }
+    SnifferReader r;
+    EXPECT_EQ(r.open(scratch("no_such_file")), SnifferOpenResult::open_failed);
+    // Magic alone: nothing to read, but nothing wrong either.
+    SnifferReader empty;
+    open(empty, SnifferBytes(), "magic_only");
+    EXPECT_TRUE(is_end_of_input(empty.read(&pool_)));
+}
+
+TEST_F(SnifferFile, MalformedFramesAreSkippedOrEndInput) {
+    ReportCapture cap;
+    Pool small;
+    pool_init(&small, 100);
+    SnifferReader r;
+    SnifferBytes f;
+    f.version(1, 1)
+        .record(kSnifferFrameRecord, {1, 2, 3})  // body shorter than a frame header
+        .record(99, {1, 2, 3, 4})                // unknown record type
+        .frame(0, 0, 0, 500)                     // too large for the buffers
+        .frame(0, 0, 0, 40, 0, 0, 0x11)
+        .frame(0, 0, 0, 40);
+    f.v.resize(f.v.size() - 20);  // the last frame is cut short
+    open(r, f, "malformed");
+    PacketBuffer* b = r.read(&small);
+    ASSERT_NE(b, nullptr);
+    ASSERT_FALSE(is_end_of_input(b));
+    EXPECT_EQ(b->frame, 1u);
+    EXPECT_EQ(b->length(), 40u);
+    EXPECT_EQ(b->data()[0], 0x11);
+    EXPECT_TRUE(is_end_of_input(r.read(&small)));
+    EXPECT_TRUE(cap.contains("shorter than a frame header"));
+    EXPECT_TRUE(cap.contains("bad maxmtu size for frame size"));
+    buffer_free(b);
+    pool_destroy(&small);
+}
+
+TEST_F(SnifferFile, FetchByIndex) {
+    SnifferReader r;
+    SnifferBytes f;
+    f.version(1, 1).frame(100, 0, 0, 20, 0, 0, 1).record(99, {0}).frame(200, 0, 0, 30, 0, 0, 2).frame(300, 0, 0, 40, 0, 0, 3);
+    open(r, f, "fetch");
+    auto got = read_all(r, 2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(r.fetch(&pool_, 0), nullptr);
+    EXPECT_EQ(r.fetch(&pool_, 3), nullptr);
+    PacketBuffer* again = r.fetch(&pool_, 2);
+    ASSERT_NE(again, nullptr);
+    held_.push_back(again);
+    EXPECT_EQ(again->frame, 2u);
+    EXPECT_EQ(again->length(), 30u);
+    EXPECT_EQ(again->sec, got[1]->sec);
+    EXPECT_EQ(again->usec, got[1]->usec);
+    PacketBuffer* third = r.read(&pool_);
+    ASSERT_NE(third, nullptr);
+    held_.push_back(third);
+    EXPECT_EQ(third->frame, 3u);
+    EXPECT_EQ(third->data()[0], 3);
+}
+
+TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
+    for (const char* tz : {"UTC", "Europe/Berlin"}) {
+        TimeZone zone(tz);
+        // 10:30:15.250000 local time on a day before and one after 2000.
+        for (int year : {1996, 2024}) {
+            std::string path = scratch("written");
+            int64_t t = local_epoch_seconds(year - 1900, 6, 3, 10, 30, 15);
+            SnifferWriter w;
+            ASSERT_TRUE(w.open(path));
+            for (uint32_t i = 0; i < 2; ++i) {
+                PacketBuffer* b = pool_get(&pool_);
+                b->append(60 + i);
+                std::memset(b->data(), 0x40 + static_cast<int>(i), 60 + i);
+                b->sec = static_cast<uint32_t>(t + 86400 * i);
+                b->usec = 250000;
+                ASSERT_TRUE(w.write(b, "ENET_HDR"));
+                buffer_free(b);
+            }
+            ASSERT_TRUE(w.finish());
+
+            std::vector<uint8_t> v = get_file(path);
+            ASSERT_EQ(v.size(), 17u + 24 + (20 + 60) + (20 + 61) + 6);
+            EXPECT_EQ(0, memcmp(v.data(), kSnifferMagic, 17));
+            const uint8_t* ver = &v[17];
+            EXPECT_EQ(get_little16(ver), 1);
+            EXPECT_EQ(get_little16(ver + 2), 18);
+            EXPECT_EQ(get_little16(ver + 6), 4);
+            EXPECT_EQ(get_little16(ver + 8), 9);
+            EXPECT_EQ(get_little16(ver + 10), sniffer_pack_time(10, 30, 15));
+            EXPECT_EQ(get_little16(ver + 12), sniffer_pack_date(year, 7, 3));
+            EXPECT_EQ(ver[6 + 9], 1);   // ENET
+            EXPECT_EQ(ver[6 + 11], 1);  // PC ticks
+            const uint8_t* fr = &v[17 + 24];
+            EXPECT_EQ(get_little16(fr), 4);
+            EXPECT_EQ(get_little16(fr + 2), 74);
+            uint32_t ticks = get_little16(fr + 6) | (uint32_t{get_little16(fr + 8)} << 16);
+            EXPECT_EQ(ticks, (1815ull * 1000000 + 250000) * 1193180 / 1000000);
+            EXPECT_EQ(fr[6 + 4], 10);  // hours
+            EXPECT_EQ(fr[6 + 5], 0);   // days
+            const uint8_t* second = fr + 80;
+            EXPECT_EQ(second[6 + 5], 1);
+            EXPECT_EQ(get_little16(&v[v.size() - 6]), 3);
+
+            SnifferReader r;
+            ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+            EXPECT_EQ(r.start_time(), t - 1);  // the packed time keeps even seconds
+            auto got = read_all(r);
+            ASSERT_EQ(got.size(), 2u);
+            for (uint32_t i = 0; i < 2; ++i) {
+                EXPECT_EQ(got[i]->sec, t + 86400 * i) << tz << year;
+                EXPECT_NEAR(got[i]->usec, 250000.0, 1.0);
+                EXPECT_EQ(got[i]->length(), 60 + i);
+                EXPECT_EQ(got[i]->direction, DIR_NA);
+            }
+        }
+    }
+}
+
+TEST_F(SnifferFile, WriterMarksTransmittedFramesOnSync) {
+    std::string path = scratch("sync_written");
+    SnifferWriter w;
+    ASSERT_TRUE(w.open(path));
+    uint32_t dirs[] = {DIR_TX, DIR_RX, DIR_NA};
+    for (uint32_t d : dirs) {
+        PacketBuffer* b = pool_get(&pool_);
+        b->append(30);
+        b->sec = 1700000000;
+        b->direction = d;
+        w.write(b, "PPP_HDR");
+        buffer_free(b);
+    }
+    // An unstamped buffer gets the time it was written at.
+    PacketBuffer* b = pool_get(&pool_);
+    b->append(30);
+    w.write(b, "PPP_HDR");
+    buffer_free(b);
+    ASSERT_TRUE(w.finish());
+    SnifferReader r;
+    ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+    EXPECT_EQ(r.network_type(), kSnifferSyncNetwork);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_EQ(got[0]->direction, DIR_TX);
+    EXPECT_EQ(got[1]->direction, DIR_RX);
+    EXPECT_EQ(got[2]->direction, DIR_RX);
+    EXPECT_GT(got[3]->sec, 1700000000u);
+}
+
+}  // namespace
+}  // namespace zm
