@@ -204,7 +204,9 @@ const char* ProtoDb::store_file_name(std::string_view name) {
 }
 
 const void* ProtoDb::find_checksum_type(const char* name) const {
-    return checksum_resolver_ && name ? checksum_resolver_(name) : nullptr;
+    if (!name) return nullptr;
+    if (checksum_resolver_) return checksum_resolver_(name);
+    return reinterpret_cast<const void*>(find_checksum(name));
 }
 
 bool ProtoDb::is_checksum_name(const char* name) const {
@@ -610,6 +612,7 @@ Symbol* ProtoDb::build_calc(Expr* call) {
     Symbol* s = alloc<Symbol>();
     s->kind_ = is_checksum ? SYM_CHECKSUM : SYM_LENGTH;
     s->checksum_type_ = algo;
+    if (is_checksum) s->checksum_fn_ = find_checksum(algo_name);
     s->checksum_name_ = algo_name;
     s->range_start_ = start_ev;
     s->range_end_ = end_ev;

@@ -28,6 +28,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "encode/checksum/checksum.h"
+
 namespace zm {
 
 struct Node;
@@ -232,6 +234,7 @@ struct Symbol {
     int kind_ = SYM_VALUE;              // SymbolKind
     const char* checksum_name_ = nullptr;  // SYM_CHECKSUM: the registered checksum type name
     const void* checksum_type_ = nullptr;  // SYM_CHECKSUM: what the checksum resolver returned
+    ChecksumFn checksum_fn_ = nullptr;     // SYM_CHECKSUM: the registered algorithm (by default resolver)
     std::string name_;                  // symbolic name ("" when none)
     bool has_name_ = false;
     Evaluator range_start_ = Evaluator::none;  // SYM_CHECKSUM / SYM_LENGTH
@@ -293,7 +296,8 @@ struct FieldAttr {
 ArraySpec* unbounded_array();
 
 // Looks a checksum type up by name: returns the algorithm as an opaque
-// pointer, or null when no such type is registered.
+// pointer, or null when no such type is registered. Without one set, the
+// checksum registry (find_checksum) is used.
 using ChecksumResolver = const void* (*)(const char* name);
 
 // ---------------------------------------------------------------------------
@@ -421,5 +425,8 @@ void walk_expression(Expr* expr, void (*visit)(Expr* expr, void* ctx), void* ctx
 const char* intern_tag(std::string_view text);
 const char* find_tag(std::string_view text);
 void for_each_tagged(const char* tag, void (*visit)(int kind, void* object, void* ctx), void* ctx);
+
+// Prints every node with its fields, legal values, parents and children (the dumppdf format).
+void dump_protodb(const ProtoDb& db, std::FILE* out);
 
 }  // namespace zm
