@@ -1,0 +1,254 @@
+// Media classes through their operation tables, as an interface drives them.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/buffer.h"
+#include "core/groups.h"
+#include "core/report.h"
+#include "media/media.h"
+#include "media/pcap.h"
+#include "test_interp.h"
+
+namespace zm {
+namespace {
+
+std::string scratch(const std::string& name) {
+    const char* dir = std::getenv("ZEMKO_TEST_DATA");
+    std::string d = dir ? dir : "/tmp";
+    mkdir(d.c_str(), 0755);
+    return d + "/media_" + name;
+}
+
+// A port as the netif sets it up, with a pool of its own and a flow-control
+// hook that records its calls.
+struct TestPort {
+    explicit TestPort(const char* base = "ENET_HDR") {
+        pool_init(&pool, 1518);
+        port.interp = zm_test_interp();
+        port.name = "if0";
+        port.base_node = base;
+        port.pool = &pool;
+        port.flow_control = [](Netif* n, PacketBuffer* b) {
+            reinterpret_cast<TestPort*>(n)->flow_calls.push_back(b != nullptr);
+            return 0;
+        };
+        port.netif = reinterpret_cast<Netif*>(this);
+    }
+    ~TestPort() {
+        for (PacketBuffer* b : held) buffer_free(b);
+        if (cls && port.state) cls->close(port);
+        pool_destroy(&pool);
+    }
+    int open(const char* class_name, std::vector<const char*> words) {
+        cls = find_media_class(class_name);
+        if (!cls) return -1;
+        words.insert(words.begin(), {"netif", "if0", class_name, port.base_node});
+        int argc = static_cast<int>(words.size());
+        words.push_back(nullptr);
+        return cls->open(port, argc, words.data());
+    }
+    PacketBuffer* packet(uint32_t len, uint8_t fill) {
+        PacketBuffer* b = pool_get(&pool);
+        b->append(len);
+        memset(b->data(), fill, len);
+        b->sec = 1700000000;
+        b->usec = 5;
+        return b;
+    }
+    std::vector<PacketBuffer*> read_all() {
+        std::vector<PacketBuffer*> out;
+        for (int i = 0; i < 100; ++i) {
+            PacketBuffer* b = cls->read(port);
+            if (is_end_of_input(b)) break;
+            if (b) held.push_back(b), out.push_back(b);
+        }
+        return out;
+    }
+    std::string info() {
+        Tcl_ResetResult(port.interp);
+        EXPECT_EQ(cls->info(port, port.interp), TCL_OK);
+        return Tcl_GetStringResult(port.interp);
+    }
+    Pool pool;
+    MediaPort port;
+    MediaClass* cls = nullptr;
+    std::vector<bool> flow_calls;
+    std::vector<PacketBuffer*> held;
+};
+
+TEST(MediaRegistry, BuiltinsNewestFirstAndCommands) {
+    register_builtin_media();
+    register_builtin_media();  // registers once per process
+    std::vector<std::string> names;
+    for (MediaClass* c : media_classes()) names.push_back(c->name);
+    EXPECT_EQ(names, (std::vector<std::string>{"pcap", "udp", "sniffer"}));
+    EXPECT_EQ(find_media_class("PCAP"), nullptr);
+    ASSERT_NE(find_media_class("udp"), nullptr);
+    EXPECT_EQ(find_media_class("udp")->overflow, nullptr);
+    EXPECT_EQ(find_media_class("sniffer")->overflow, media_flow_control);
+
+    Tcl_Interp* interp = zm_test_interp();
+    ASSERT_EQ(register_media_group(interp), 0);
+    ASSERT_EQ(Tcl_Eval(interp, "mediainfo extra words"), TCL_OK);
+    EXPECT_STREQ(Tcl_GetStringResult(interp),
+                 "{pcap 1 1 0 f {PCAP (Packet Capture File)}} {udp 1 1 1 {} UDP} "
+                 "{sniffer 1 1 0 f {Network General Sniffer File}}");
+    ReportCapture cap;
+    EXPECT_EQ(Tcl_Eval(interp, "mediatype"), TCL_ERROR);
+    EXPECT_TRUE(cap.contains("mediatype requires a -file option"));
+}
+
+TEST(MediaRegistry, FlowControlGoesToTheNetif) {
+    TestPort tp;
+    PacketBuffer* b = tp.packet(10, 1);
+    EXPECT_EQ(media_flow_control(tp.port, b), 0);
+    EXPECT_EQ(media_flow_control(tp.port, nullptr), 0);
+    EXPECT_EQ(tp.flow_calls, (std::vector<bool>{true, false}));
+    tp.port.flow_control = nullptr;
+    EXPECT_EQ(media_flow_control(tp.port, b), 1);
+    buffer_free(b);
+}
+
+TEST(PcapClass, OptionErrors) {
+    register_builtin_media();
+    ReportCapture cap;
+    TestPort a, b, c;
+    EXPECT_NE(a.open("pcap", {}), 0);
+    EXPECT_TRUE(cap.contains("Pcap media requires a -file option"));
+    EXPECT_NE(b.open("pcap", {"-help"}), 0);
+    EXPECT_TRUE(cap.contains("Bogus arguments to file open"));
+    EXPECT_NE(c.open("pcap", {"-file", "/nonexistent/dir/x.cap"}), 0);
+    EXPECT_TRUE(cap.contains("Failed to open file \"/nonexistent/dir/x.cap\""));
+    EXPECT_FALSE(a.port.state || b.port.state || c.port.state);
+}
+
+TEST(PcapClass, SaveThenReplay) {
+    register_builtin_media();
+    std::string path = scratch("save.cap");
+    {
+        TestPort w("PPP_HDR");
+        ASSERT_EQ(w.open("pcap", {"-file", path.c_str(), "-save"}), 0);
+        EXPECT_STREQ(w.port.mode, "w");
+        EXPECT_EQ(w.port.descriptor, -1);
+        EXPECT_TRUE(w.port.generic_events);
+        for (uint8_t i = 1; i <= 3; ++i) EXPECT_EQ(w.cls->write(w.port, w.packet(40 + i, i)), 0);
+        EXPECT_EQ(w.cls->write(w.port, nullptr), 0);  // a writable notice
+        EXPECT_EQ(w.cls->fetch(w.port, 1), nullptr);
+        EXPECT_EQ(w.info(), "if_file_name " + path);
+        w.cls->close(w.port);
+        EXPECT_FALSE(w.port.state);
+    }
+    PcapReader check;
+    ASSERT_EQ(check.open(path), PcapOpenResult::ok);
+    EXPECT_EQ(check.header().link_type, 6u);
+    EXPECT_EQ(check.header().record_count, 3u);
+
+    TestPort r;
+    ASSERT_EQ(r.open("pcap", {"-file", path.c_str()}), 0);
+    EXPECT_STREQ(r.port.mode, "r");
+    EXPECT_GE(r.port.descriptor, 0);
+    auto got = r.read_all();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2]->length(), 43u);
+    EXPECT_EQ(got[2]->sec, 1700000000u);
+    PacketBuffer* again = r.cls->fetch(r.port, 1);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->data()[0], 1);
+    buffer_free(again);
+
+    ReportCapture cap;
+    EXPECT_EQ(r.cls->write(r.port, r.packet(10, 0)), 0);  // dropped and released
+    EXPECT_TRUE(cap.contains("pcap file is open for reading"));
+}
+
+TEST(PcapClass, HeaderMessages) {
+    register_builtin_media();
+    std::string path = scratch("bad.cap");
+    struct Case {
+        std::string bytes;
+        std::string message;
+    };
+    std::string good("\xFA\xBC\xDE\xFF\0\0\0\1\0\0\0\1\0\0\xA8\xC0\0\0\0\x10\0\0\0\x50\0\0\0\0\0\0\0\0", 32);
+    std::string v2 = good;
+    v2[7] = 2;
+    std::string magic = good;
+    magic[0] = 0;
+    const Case cases[] = {
+        {good.substr(0, 20), "Bad pcap header in file \"" + path + "\""},
+        {magic, path + " is not a recognized capture file"},
+        {v2, "Version 2 is not supported by this program"},
+    };
+    for (const Case& c : cases) {
+        FILE* f = fopen(path.c_str(), "wb");
+        fwrite(c.bytes.data(), 1, c.bytes.size(), f);
+        fclose(f);
+        ReportCapture cap;
+        TestPort tp;
+        EXPECT_NE(tp.open("pcap", {"-file", path.c_str()}), 0);
+        EXPECT_TRUE(cap.contains(c.message)) << c.message;
+    }
+}
+
+TEST(SnifferClass, WritePerPacketThenReplayWithInfo) {
+    register_builtin_media();
+    std::string path = scratch("save.snf");
+    {
+        TestPort w;
+        ASSERT_EQ(w.open("sniffer", {"-save", "-file", path.c_str()}), 0);
+        EXPECT_STREQ(w.port.mode, "w");
+        EXPECT_EQ(w.cls->write(w.port, w.packet(60, 7)), 0);
+        EXPECT_EQ(w.cls->write(w.port, w.packet(61, 8)), 0);
+        std::string info = w.info();
+        EXPECT_NE(info.find("is_compressed FALSE"), std::string::npos) << info;
+        EXPECT_NE(info.find("sniffer_version 4.9"), std::string::npos) << info;
+        ReportCapture cap;
+        EXPECT_EQ(w.cls->read(w.port), nullptr);
+        EXPECT_TRUE(cap.contains("sniffer file is open for writing"));
+    }  // closing writes the end-of-file record
+    TestPort r;
+    ReportCapture cap;
+    ASSERT_EQ(r.open("sniffer", {"-file", path.c_str()}), 0);
+    std::string info = r.info();
+    EXPECT_EQ(info.rfind("if_file_name " + path + " sniffer_version 4.9 creation_date {", 0), 0u) << info;
+    EXPECT_NE(info.find("} is_compressed FALSE network_type ENET time_type {PC = 0.0838096}"), std::string::npos)
+        << info;
+    auto got = r.read_all();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[1]->data()[0], 8);
+    EXPECT_EQ(r.cls->write(r.port, r.packet(10, 0)), 0);
+    EXPECT_TRUE(cap.contains("sniffer file is open for reading"));
+    PacketBuffer* again = r.cls->fetch(r.port, 2);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->length(), 61u);
+    buffer_free(again);
+}
+
+TEST(SnifferClass, OpenMessages) {
+    register_builtin_media();
+    ReportCapture cap;
+    TestPort a, b, c;
+    EXPECT_NE(a.open("sniffer", {}), 0);
+    EXPECT_TRUE(cap.contains("Sniffer media requires a -file option"));
+    EXPECT_NE(b.open("sniffer", {"-bogus"}), 0);  // an unknown word is positional, so still no -file
+    std::string path = scratch("text.snf");
+    FILE* f = fopen(path.c_str(), "w");
+    fputs("just some text, long enough to hold a magic\n", f);
+    fclose(f);
+    EXPECT_NE(c.open("sniffer", {"-file", path.c_str()}), 0);
+    EXPECT_TRUE(cap.contains("File \"" + path + "\" is not a sniffer formatted file."));
+}
+
+TEST(UdpPlaceholder, RefusesToOpen) {
+    register_builtin_media();
+    ReportCapture cap;
+    TestPort tp("ZEMKO_UDP_HDR");
+    EXPECT_NE(tp.open("udp", {"-device", "eth0"}), 0);
+    EXPECT_TRUE(cap.contains("not yet available"));
+}
+
+}  // namespace
+}  // namespace zm
