@@ -38,7 +38,7 @@ struct TftpError {
 // whatever the normal end of the transfer did not.
 class TclTftpHost final : public TftpHost {
 public:
-    TclTftpHost(int timeout_ms) : timeout_ms_(timeout_ms), rx_(kReceiveMax) {}
+    explicit TclTftpHost(int timeout_ms) : timeout_ms_(timeout_ms), rx_(kReceiveMax) {}
     ~TclTftpHost() override {
         stop_events();
         if (fd_ >= 0) ::close(fd_);
@@ -49,7 +49,7 @@ public:
 
     // Creates the socket bound to any address and a system-chosen port.
     void open_socket() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0) throw TftpError{"Error in socket"};
         sockaddr_in local{};
         local.sin_family = AF_INET;
