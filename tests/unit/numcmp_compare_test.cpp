@@ -47,17 +47,5 @@ TEST(NumCmp, AgreesWithNativeComparisonAcrossBases) {
     }
 }
 
-TEST(NumCmp, ZeroInEveryForm) {
-    int got = 2;
-    std::string err;
-    for (const char* a : {"0", "-0", "+0", "000"})
-        for (const char* b : {"0", "-0000"}) {
-            ASSERT_TRUE(numcmp_compare(a, "DEC", b, "DEC", &got, &err));
-            EXPECT_EQ(got, 0) << a << " " << b;
-        }
-    ASSERT_TRUE(numcmp_compare("0000000", "BIN", "0x000", "HEX", &got, &err));
-    EXPECT_EQ(got, 0);
-}
-
 }  // namespace
 }  // namespace zm
