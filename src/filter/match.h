@@ -26,6 +26,10 @@ struct DecodeContext {
     FilterInstance* completed = nullptr;  // completed in the current decode, newest first
     PacketBuffer* buffer = nullptr;       // the buffer being decoded, during a decode
     void* decode_block = nullptr;         // the decoder's block, during a decode
+    // Filter-engine bookkeeping, so that a decode touches only the instances it concerns.
+    FilterInstance* node_only = nullptr;  // instances without conditions: checked after every decode
+    FilterInstance* touched = nullptr;    // instances with a condition met in the current decode
+    FilterInstance* stored = nullptr;     // instances whose owner cell the last decode set
 };
 
 // Called by the decoder. `node_entered` when the walk enters a node;

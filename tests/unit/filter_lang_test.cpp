@@ -1,0 +1,286 @@
+// Filter language: tokens, identifier classification, grammar actions and their messages.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "core/debug_flags.h"
+#include "core/report.h"
+#include "filter/filter.h"
+#include "pdl/pdl_parse.h"
+#include "pdl/preprocess.h"
+#include "pdl/protodb.h"
+
+namespace {
+
+using namespace zm;
+
+// The shipped protocol library, compiled once into a database of the tests' own.
+ProtoDb& shipped() {
+    static ProtoDb* db = [] {
+        auto* d = new ProtoDb;
+        std::string src = std::string(__FILE__);
+        std::string dir = src.substr(0, src.rfind("/tests/")) + "/library/pdl";
+        char out[] = "/tmp/filter_lang_XXXXXX";
+        int fd = mkstemp(out);
+        close(fd);
+        EXPECT_EQ(run_preprocessor(dir + "/all.pdlc", out), 0);
+        std::FILE* in = std::fopen(out, "r");
+        d->set_output(std::tmpfile());
+        EXPECT_EQ(parse_pdl(*d, in), PdlResult::ok);
+        std::fclose(in);
+        unlink(out);
+        return d;
+    }();
+    return *db;
+}
+
+struct Compiled {
+    std::unique_ptr<Filter> filter;
+    std::string out;  // what the compiler printed
+};
+
+Compiled compile(const char* text, bool send = false, Node* base = nullptr) {
+    ProtoDb& db = shipped();
+    testing::internal::CaptureStdout();
+    Compiled c;
+    c.filter = compile_filter(db, text, base, send);
+    c.out = testing::internal::GetCapturedStdout();
+    return c;
+}
+
+int count_nodes(const Filter* f) {
+    int n = 0;
+    for (const FilterNode* p = f->first_; p; p = p->next_) ++n;
+    return n;
+}
+
+struct FlagGuard {
+    DebugFlags saved = debug_flags();
+    ~FlagGuard() { debug_flags() = saved; }
+};
+
+TEST(FilterLanguage, NodesConditionsAndCommas) {
+    Compiled c = compile("IP_HDR ip_ttl=64");
+    ASSERT_TRUE(c.filter);
+    ASSERT_EQ(count_nodes(c.filter.get()), 1);
+    const Condition* cond = c.filter->first_->conditions_;
+    ASSERT_TRUE(cond);
+    EXPECT_EQ(cond->next_, nullptr);
+    EXPECT_EQ(cond->field_->name_, "ip_ttl");
+    EXPECT_EQ(cond->value_count_, 1u);
+    EXPECT_EQ(cond->keys_[0], 64u);
+    EXPECT_EQ(c.filter->match_points_, 2u);
+
+    // The comma clears the current node: ip_ttl is a plain word there.
+    Compiled bad = compile("IP_HDR, ip_ttl=64");
+    EXPECT_FALSE(bad.filter);
+    EXPECT_NE(bad.out.find("parse error"), std::string::npos);
+    EXPECT_NE(bad.out.find("pktfilt("), std::string::npos);
+    EXPECT_NE(bad.out.find("): Error...\n"), std::string::npos);
+
+    // Written order ENET, IP, UDP: innermost first, next leads outwards.
+    Compiled three = compile("ENET_HDR, IP_HDR || UDP_HDR");
+    ASSERT_TRUE(three.filter);
+    EXPECT_EQ(three.filter->first_->node_->name_, "UDP_HDR");
+    EXPECT_EQ(three.filter->first_->next_->node_->name_, "IP_HDR");
+    EXPECT_EQ(three.filter->last_->node_->name_, "ENET_HDR");
+    EXPECT_EQ(three.filter->last_->prev_->node_->name_, "IP_HDR");
+    EXPECT_NE(three.out.find("filt(120): LOGICAL_OR not implemented...\n"), std::string::npos);
+}
+
+TEST(FilterLanguage, ValueListsAndTheirTypes) {
+    Compiled c = compile("UDP_HDR udp_dest_port=(53|137|138)");
+    ASSERT_TRUE(c.filter);
+    const Condition* cond = c.filter->first_->conditions_;
+    ASSERT_EQ(cond->value_count_, 3u);
+    EXPECT_EQ(cond->value_size_, 4u);
+    EXPECT_EQ(cond->keys_[0], 53u);
+    EXPECT_EQ(cond->keys_[2], 138u);
+
+    // Commas inside a value list separate values; the node stays current.
+    Compiled commas = compile("IP_HDR ip_proto=(TCP,UDP) ip_ttl=5");
+    ASSERT_TRUE(commas.filter);
+    cond = commas.filter->first_->conditions_;
+    ASSERT_EQ(cond->value_count_, 2u);
+    EXPECT_EQ(cond->value_size_, 52u);  // legal values sit in a 52-byte area
+    EXPECT_EQ(cond->keys_[0], 6u);
+    EXPECT_EQ(cond->keys_[1], 17u);
+    ASSERT_TRUE(cond->next_);
+    EXPECT_EQ(cond->next_->field_->name_, "ip_ttl");
+
+    // A legal-value name is a value only after its own field.
+    EXPECT_FALSE(compile("IP_HDR ip_ttl=UDP").filter);
+
+    Compiled hex = compile("ENET_HDR dst=0x123456789");
+    ASSERT_TRUE(hex.filter);
+    cond = hex.filter->first_->conditions_;
+    ASSERT_EQ(cond->value_size_, 5u);
+    const uint8_t want[] = {0x01, 0x23, 0x45, 0x67, 0x89};
+    EXPECT_EQ(std::memcmp(cond->value(0), want, 5), 0);
+
+    Compiled mac = compile("ENET_HDR src=00:a0:24:11:22:33");
+    ASSERT_TRUE(mac.filter);
+    cond = mac.filter->first_->conditions_;
+    ASSERT_EQ(cond->value_size_, 6u);
+    EXPECT_EQ(cond->value(0)[1], 0xa0);
+    EXPECT_STREQ(cond->value_text_, "00:a0:24:11:22:33");
+
+    Compiled ip = compile("IP_HDR ip_src_address=10.1.2.3");
+    ASSERT_TRUE(ip.filter);
+    EXPECT_EQ(ip.filter->first_->conditions_->keys_[0], 0x0A010203u);
+}
+
+TEST(FilterLanguage, TokenTrace) {
+    FlagGuard guard;
+    debug_flags().show_tokens = 1;
+    Compiled c = compile("IP_HDR ip_ttl=0x1234");
+    EXPECT_NE(c.out.find("token=\"IP_HDR\" (NODE_NAME)"), std::string::npos) << c.out;
+    EXPECT_NE(c.out.find("token=\"ip_ttl\" (FLD_NAME)"), std::string::npos);
+    EXPECT_NE(c.out.find("token=\"=\" (REL_OP_EQ)"), std::string::npos);
+    EXPECT_NE(c.out.find("token=\"0x1234\" (HEX_NUMBER)"), std::string::npos);
+
+    c = compile("IP_HDR ip_ttl=0X12");
+    EXPECT_NE(c.out.find("token=\"0\" (NUMBER)"), std::string::npos);
+    EXPECT_NE(c.out.find("token=\"X12\" (STRING)"), std::string::npos);
+
+    c = compile("IP_HDR ip_ttl=256.1.1.1");
+    EXPECT_NE(c.out.find("token=\"256.1\" (FLOAT_NUMBER)"), std::string::npos);
+    EXPECT_FALSE(c.filter);
+
+    c = compile("IP_HDR ip_ttl=123:456");
+    EXPECT_NE(c.out.find("token=\"123\" (NUMBER)"), std::string::npos);
+    EXPECT_NE(c.out.find("token=\":\" (<58>)"), std::string::npos);
+
+    c = compile("UDP_HDR udp_dest_port=seq_a:UDP_HDR.udp_src_port");
+    EXPECT_NE(c.out.find("(SEQUENCE_SPEC)"), std::string::npos);
+    ASSERT_TRUE(c.filter);
+    EXPECT_EQ(c.filter->first_->conditions_->value_size_, 52u);
+    c = compile("UDP_HDR udp_dest_port=abc:UDP_HDR.udp_src_port");
+    EXPECT_NE(c.out.find("(SEQUENCE_SPEC_ERR)"), std::string::npos);
+    EXPECT_FALSE(c.filter);
+}
+
+TEST(FilterLanguage, OperatorsAreMatchedAsEquality) {
+    FlagGuard guard;
+    debug_flags().rop_warn = 0;
+    Compiled quiet = compile("IP_HDR ip_ttl>5");
+    ASSERT_TRUE(quiet.filter);
+    EXPECT_EQ(quiet.filter->first_->conditions_->keys_[0], 5u);
+    EXPECT_EQ(quiet.out.find("unsupported"), std::string::npos);
+    debug_flags().rop_warn = 1;
+    Compiled loud = compile("IP_HDR ip_ttl>5 ip_tos&1");
+    ASSERT_TRUE(loud.filter);
+    EXPECT_NE(loud.out.find("unsupported relational operator \"ROP_GT\", continuing...\n"), std::string::npos);
+    EXPECT_NE(loud.out.find("unsupported relational operator \"<unknown_rop>\", continuing...\n"), std::string::npos);
+    EXPECT_EQ(compile("IP_HDR ip_ttl=5").out.find("unsupported"), std::string::npos);
+}
+
+TEST(FilterLanguage, NestingAndItsStack) {
+    Compiled c = compile("ENET_HDR < IP_HDR ip_ttl=1 > type=IP, UDP_HDR");
+    ASSERT_TRUE(c.filter);
+    // Written order: ENET, IP (nested in ENET), UDP.
+    const FilterNode* enet = c.filter->last_;
+    ASSERT_EQ(enet->node_->name_, "ENET_HDR");
+    ASSERT_TRUE(enet->conditions_);
+    EXPECT_EQ(enet->conditions_->field_->name_, "type");
+    const FilterNode* ip = enet->prev_;
+    EXPECT_EQ(ip->node_->name_, "IP_HDR");
+    EXPECT_EQ(ip->enclosing_, enet);
+    EXPECT_EQ(ip->prev_->node_->name_, "UDP_HDR");
+    EXPECT_EQ(ip->prev_->enclosing_, nullptr);
+
+    std::string deep = "ENET_HDR";
+    for (int i = 0; i < 21; ++i) deep += " < IP_HDR";
+    for (int i = 0; i < 21; ++i) deep += " >";
+    Compiled d = compile(deep.c_str());
+    EXPECT_TRUE(d.filter);
+    EXPECT_NE(d.out.find("lex_node_stack blown!\n"), std::string::npos);
+}
+
+TEST(FilterLanguage, ScannerLimitsAndSendOnlyTokens) {
+    ReportCapture cap;
+    Compiled raw = compile("UDP_HDR, RAWDATA 0x0102");
+    EXPECT_FALSE(raw.filter);
+    EXPECT_TRUE(cap.contains("RAWDATA is illegal in receive filters"));
+
+    Compiled sraw = compile("UDP_HDR, RAWDATA 0x010203", true);
+    ASSERT_TRUE(sraw.filter);
+    EXPECT_EQ(sraw.filter->first_->node_, nullptr);
+    EXPECT_EQ(sraw.filter->first_->raw_bits_, 24u);
+    EXPECT_EQ(sraw.filter->first_->raw_[2], 3);
+    Compiled odd = compile("RAWDATA abc", true);
+    ASSERT_TRUE(odd.filter);
+    EXPECT_EQ(odd.filter->first_->raw_bits_, 16u);
+    EXPECT_EQ(odd.filter->first_->raw_[0], 0x0a);
+
+    EXPECT_FALSE(compile("MAC_HEADER").filter);
+    EXPECT_TRUE(cap.contains("no base node for filter"));
+    Node* enet = shipped().find_node("ENET_HDR");
+    Compiled mh = compile("MAC_HEADER type=IP", false, enet);
+    ASSERT_TRUE(mh.filter);
+    EXPECT_EQ(mh.filter->first_->node_, enet);
+    EXPECT_EQ(mh.filter->first_->conditions_->keys_[0], 0x0800u);
+
+    std::string huge = "IP_HDR ip_ttl=" + std::string(9000, '7');
+    EXPECT_FALSE(compile(huge.c_str()).filter);
+    EXPECT_TRUE(cap.contains("token too large, exceeds YYLMAX"));
+
+    // A scanner reused after an abandoned text starts clean.
+    EXPECT_TRUE(compile("IP_HDR ip_ttl=64").filter);
+}
+
+TEST(FilterLanguage, SendValueBound) {
+    ReportCapture cap;
+    std::string big = "ENET_HDR dst=0x" + std::string(2 * 157, 'a');
+    EXPECT_FALSE(compile(big.c_str(), true).filter);
+    EXPECT_TRUE(cap.contains("more than the 156 bytes"));
+    Compiled recv = compile(big.c_str());
+    ASSERT_TRUE(recv.filter);
+    const Condition* c = recv.filter->first_->conditions_;
+    EXPECT_EQ(c->value_size_, 157u);
+    EXPECT_EQ(c->send_value_len_, 156u);
+
+    // Four legal values take 4 x 52 bytes: fine to match, too many to send.
+    EXPECT_TRUE(compile("IP_HDR ip_proto=(TCP|UDP|ICMP|OSPF)").filter);
+    EXPECT_FALSE(compile("IP_HDR ip_proto=(TCP|UDP|ICMP|OSPF)", true).filter);
+    EXPECT_TRUE(compile("IP_HDR ip_proto=(TCP|UDP|ICMP)", true).filter);
+}
+
+TEST(FilterLanguage, EmptyFiltersAndNumbers) {
+    Compiled a = compile("");
+    Compiled b = compile("   ");
+    ASSERT_TRUE(a.filter && b.filter);
+    EXPECT_TRUE(a.filter->empty_);
+    EXPECT_EQ(b.filter->number_, a.filter->number_ + 1);
+    EXPECT_EQ(a.filter->first_, nullptr);
+    Compiled x = compile("IP_HDR");
+    Compiled y = compile("UDP_HDR");
+    EXPECT_EQ(y.filter->number_, x.filter->number_ + 1);
+}
+
+TEST(FilterLanguage, Dump) {
+    FlagGuard guard;
+    debug_flags().display_filter_tree = 1;
+    Compiled c = compile("IP_HDR < UDP_HDR > ip_ttl=(1|64)");
+    ASSERT_TRUE(c.filter);
+    const std::string& o = c.out;
+    EXPECT_NE(o.find("(start of dump)\n"), std::string::npos);
+    EXPECT_NE(o.find("): filter dump:\nIP_HDR < UDP_HDR > ip_ttl=(1|64)\n"), std::string::npos);
+    EXPECT_NE(o.find("  fnode->node->name = \"IP_HDR\"\n    next...\n    ffld->fld->name = \"ip_ttl\"\n"
+                     "      num_values = 2, val_size = 4, value_bin = 0\n"),
+              std::string::npos)
+        << o;
+    EXPECT_NE(o.find("      val_list =  1.0.0.0 64.0.0.0\n      val_bin  =  1.0.0.0 64.0.0.0\n"), std::string::npos)
+        << o;
+    EXPECT_NE(o.find("  fnode->node->name = \"UDP_HDR\"\n    subnode = \"IP_HDR\"\n"), std::string::npos);
+    EXPECT_NE(o.find("(end of dump)\n---"), std::string::npos);
+
+    testing::internal::CaptureStdout();
+    dump_filter(nullptr, stdout);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("no filter...\n"), std::string::npos);
+}
+
+}  // namespace
