@@ -312,7 +312,10 @@ int cmd_wtftp(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
 }  // namespace
 }  // namespace zm
 
+// Also a load entry of its own ("load libzemko.so Tftp"), so it sets up the
+// stub table itself rather than relying on Zemko_Init having run.
 extern "C" int Tftp_Init(Tcl_Interp* interp) {
+    if (!Tcl_InitStubs(interp, "8.6", 0)) return TCL_ERROR;
     Tcl_CreateObjCommand(interp, "wtftp", zm::cmd_wtftp, nullptr, nullptr);
     return TCL_OK;
 }
