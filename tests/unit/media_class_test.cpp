@@ -242,13 +242,5 @@ TEST(SnifferClass, OpenMessages) {
     EXPECT_TRUE(cap.contains("File \"" + path + "\" is not a sniffer formatted file."));
 }
 
-TEST(UdpPlaceholder, RefusesToOpen) {
-    register_builtin_media();
-    ReportCapture cap;
-    TestPort tp("ZEMKO_UDP_HDR");
-    EXPECT_NE(tp.open("udp", {"-device", "eth0"}), 0);
-    EXPECT_TRUE(cap.contains("not yet available"));
-}
-
 }  // namespace
 }  // namespace zm
