@@ -1,0 +1,388 @@
+// Packet handlers: registration, reading into the read queue, dispatch, kept buffers and buffer lookup.
+#include <sys/time.h>
+#include <tcl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "core/report.h"
+#include "netif/engine_link.h"
+#include "netif/netif.h"
+
+namespace zm {
+namespace {
+
+constexpr const char* kModule = "netif";
+
+std::map<std::string, InternalProc, std::less<>>& internal_handlers() {
+    static std::map<std::string, InternalProc, std::less<>> table;
+    return table;
+}
+
+// Releases a handler that is no longer in the table.
+void delete_handler(Netif* n, Handler* h) {
+    report(n->interp_, kModule, __LINE__, LOG_CODE, "deleting pkt handler %s", h->name_.c_str());
+    int remove_filters = h->delete_proc_ ? h->delete_proc_(h) : 1;
+    if (remove_filters)
+        for (Filter* f : h->filters_) engine_remove(f);
+    h->filters_.clear();
+}
+
+std::unique_ptr<Handler> take_handler(Netif* n, Handler* h) {
+    auto it = std::find_if(n->handlers_.begin(), n->handlers_.end(), [h](const auto& p) { return p.get() == h; });
+    if (it == n->handlers_.end()) return nullptr;
+    std::unique_ptr<Handler> owned = std::move(*it);
+    n->handlers_.erase(it);
+    return owned;
+}
+
+bool is_blank(const char* text) {
+    for (; *text; ++text)
+        if (!std::isspace(static_cast<unsigned char>(*text))) return false;
+    return true;
+}
+
+// Compiles one filter text for `h` and adds it to the interface's decode
+// context; false (reported) when it does not compile.
+bool add_filter(Netif* n, Handler* h, const char* text) {
+    if (!engine_filters_linked()) {
+        if (is_blank(text)) {
+            h->match_all_ = true;
+            return true;
+        }
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "No filter engine: can't compile filter \"%s\"", text);
+        return false;
+    }
+    Filter* f = engine_compile(n->interp_, text, n->base_node_);
+    if (!f) {
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Bad filter \"%s\" for packet handler \"%s\"", text,
+               h->name_.c_str());
+        return false;
+    }
+    if (!engine_insert(n->interp_, n->ctx_, h->name_.c_str(), &h->matched_, f)) {
+        engine_remove(f);
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Failed to attach filter \"%s\" for packet handler \"%s\"",
+               text, h->name_.c_str());
+        return false;
+    }
+    h->filters_.push_back(f);
+    return true;
+}
+
+bool add_filters(Netif* n, Handler* h, const RegisterOptions& o) {
+    if (o.filterlist) {
+        int count = 0;
+        const char** elements = nullptr;
+        if (Tcl_SplitList(nullptr, o.filterlist, &count, &elements) != TCL_OK) {
+            errno = EINVAL;
+            report_os_error(n->interp_, kModule, __LINE__, "bad filter list passed to \"%s\"", n->name_.c_str());
+            return false;
+        }
+        bool ok = true;
+        if (count == 0) ok = add_filter(n, h, o.filterlist);
+        for (int i = 0; ok && i < count; ++i) ok = add_filter(n, h, elements[i]);
+        Tcl_Free(reinterpret_cast<char*>(elements));
+        return ok;
+    }
+    return !o.filter || add_filter(n, h, o.filter);
+}
+
+void stamp(PacketBuffer* b) {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    b->sec = static_cast<uint32_t>(now.tv_sec);
+    b->usec = static_cast<uint32_t>(now.tv_usec);
+}
+
+void enqueue(Netif* n, PacketBuffer* b) {
+    n->rqueue_.push(b);
+    netif_schedule_dispatch(n);
+    if (n->pending_drops_) {
+        report(n->interp_, kModule, __LINE__, LOG_INFO, "Dropped %ld buffers from read queue overflow on \"%s\"",
+               static_cast<long>(n->pending_drops_), n->name_.c_str());
+        n->pending_drops_ = 0;
+    }
+}
+
+// Offers the buffer to one handler; true when the handler keeps it.
+bool offer(Netif* n, Handler* h, PacketBuffer* b) {
+    if (h->internal_) {
+        int keep = h->internal_(h, n, b);
+        h->matched_ = 0;
+        return keep != 0;
+    }
+    netif_decode(n, b);
+    if (!h->matched_) return false;
+    h->matched_ = 0;
+    if (!h->variable_ && !h->command_) return false;
+    char handle[24];
+    std::snprintf(handle, sizeof handle, "%ld", static_cast<long>(n->current_frame_));
+    bool keep = false;
+    if (h->variable_) {
+        Tcl_SetVar2(n->interp_, h->variable_->c_str(), nullptr, handle,
+                    TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT);
+        keep = true;
+    }
+    if (h->command_) {
+        std::string script = *h->command_;
+        script += ' ';
+        script += handle;
+        Tcl_Interp* interp = n->interp_;
+        if (Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL) == TCL_OK) {
+            if (Tcl_GetCharLength(Tcl_GetObjResult(interp)) > 0) keep = true;
+        } else {
+            report(interp, kModule, __LINE__, LOG_WARNING,
+                   "Registered command for netif %s returned error \"%s\".  Unregistering!", n->name_.c_str(),
+                   Tcl_GetStringResult(interp));
+            unregister_handler(n, h->name_.c_str());
+        }
+        Tcl_ResetResult(interp);
+    }
+    return keep;
+}
+
+}  // namespace
+
+int& registration_counter() {
+    static int counter = 1;
+    return counter;
+}
+
+void register_internal_handler(const char* name, InternalProc proc) { internal_handlers()[name] = proc; }
+
+InternalProc find_internal_handler(const char* name) {
+    auto& table = internal_handlers();
+    auto it = table.find(name);
+    return it == table.end() ? nullptr : it->second;
+}
+
+Handler* find_handler(Netif* n, const char* name) {
+    for (auto& h : n->handlers_)
+        if (!h->doomed_ && h->name_ == name) return h.get();
+    return nullptr;
+}
+
+Handler* register_handler(Netif* n, const RegisterOptions& o) {
+    InternalProc internal = nullptr;
+    if (o.internal) {
+        internal = find_internal_handler(o.internal);
+        if (!internal) {
+            report(n->interp_, kModule, __LINE__, LOG_FAULT, "Unknown internal handler: \"%s\"", o.internal);
+            return nullptr;
+        }
+    }
+    std::string name = o.name ? o.name : std::to_string(registration_counter());
+    ++registration_counter();
+    if (find_handler(n, name.c_str())) {
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Packet Handler \"%s\" already registered", name.c_str());
+        return nullptr;
+    }
+    auto h = std::make_unique<Handler>();
+    h->name_ = std::move(name);
+    if (o.command) h->command_ = o.command;
+    if (o.variable) h->variable_ = o.variable;
+    h->internal_ = internal;
+    if (!add_filters(n, h.get(), o)) {
+        for (Filter* f : h->filters_) engine_remove(f);
+        return nullptr;
+    }
+    n->handlers_.push_back(std::move(h));
+    return n->handlers_.back().get();
+}
+
+Handler* internal_register(Netif* n, const char* name, const char* filter, InternalProc proc, HandlerDeleteProc del,
+                           void* client_data) {
+    RegisterOptions o;
+    o.name = name;
+    o.filter = filter;
+    Handler* h = register_handler(n, o);
+    if (!h) return nullptr;
+    h->internal_ = proc;
+    h->delete_proc_ = del;
+    h->client_data_ = client_data;
+    return h;
+}
+
+void unregister_handler(Netif* n, const char* name) {
+    Handler* h = find_handler(n, name);
+    if (!h) return;
+    if (n->depth_ > 0) {
+        report(n->interp_, kModule, __LINE__, LOG_CODE, "scheduling deletion for pkt handler %s", name);
+        h->doomed_ = true;
+        n->deferred_.push_back(h);
+        return;
+    }
+    std::unique_ptr<Handler> owned = take_handler(n, h);
+    delete_handler(n, owned.get());
+}
+
+void netif_run_deferred(Netif* n) {
+    while (!n->deferred_.empty() && n->depth_ == 0) {
+        Handler* h = n->deferred_.front();
+        n->deferred_.erase(n->deferred_.begin());
+        std::unique_ptr<Handler> owned = take_handler(n, h);
+        if (owned) delete_handler(n, owned.get());
+    }
+}
+
+void netif_release_handlers(Netif* n) {
+    n->deferred_.clear();
+    while (!n->handlers_.empty()) {
+        std::unique_ptr<Handler> owned = std::move(n->handlers_.back());
+        n->handlers_.pop_back();
+        delete_handler(n, owned.get());
+    }
+}
+
+// ---- kept buffers and lookup -----------------------------------------------
+
+void keep_buffer(Netif* n, PacketBuffer* b) {
+    while (n->saved_list_.length >= n->savedhw_ && n->saved_list_.length > 0) {
+        PacketBuffer* oldest = n->saved_list_.pop();
+        if (n->saved_.find(oldest->frame) == oldest) n->saved_.erase(oldest->frame);
+        buffer_free(oldest);
+    }
+    n->saved_list_.push(b);
+    n->saved_.insert(b);
+}
+
+PacketBuffer* lookup_buffer(Netif* n, const char* handle) {
+    if (!handle) return nullptr;
+    uint32_t frame = static_cast<uint32_t>(std::strtoul(handle, nullptr, 0));
+    if (frame == 0) return nullptr;
+    if (n->current_ && frame == n->current_frame_) return n->current_;
+    if (PacketBuffer* b = n->saved_.find(frame)) return b;
+    if (!n->opened_ || !n->media_->fetch) return nullptr;
+    PacketBuffer* b = n->media_->fetch(n->port_, frame);
+    if (b) keep_buffer(n, b);
+    return b;
+}
+
+void netif_decode(Netif* n, PacketBuffer* b) {
+    if (b == n->current_) {
+        if (n->current_decoded_) return;
+        n->current_decoded_ = true;
+        if (!engine_decoder_linked() || !engine_filters_linked()) {
+            for (auto& h : n->handlers_)
+                if (h->match_all_ && !h->doomed_) h->matched_ = 1;
+        }
+        engine_decode(b, n->base_node_, n->ctx_);
+        return;
+    }
+    if (!engine_has_tree(b)) engine_decode(b, n->base_node_, nullptr);
+}
+
+// ---- reading -------------------------------------------------------------------
+
+void netif_read_packets(Netif* n) {
+    MediaClass* media = n->media_;
+    if (!media->read) return;
+    bool met_full = false;
+    while (n->generic_events_) {
+        PacketBuffer* b = media->read(n->port_);
+        if (!b) break;
+        if (is_end_of_input(b)) {
+            report(n->interp_, kModule, __LINE__, LOG_INFO, "End-of-file on netif \"%s\"", n->name_.c_str());
+            netif_stop_events(n);
+            break;
+        }
+        if (b->sec == 0 && b->usec == 0) stamp(b);
+        ++n->rpktcount_;
+        if (b->frame == 0) b->frame = n->rpktcount_;
+        if (n->rqueue_.length < n->readhw_) {
+            enqueue(n, b);
+            if (met_full) break;
+            continue;
+        }
+        met_full = true;
+        if (media->overflow) {
+            n->paused_ = true;
+            if (media->overflow(n->port_, b) == 0) {
+                enqueue(n, b);
+                break;
+            }
+        }
+        buffer_free(b);
+        ++n->rdropcount_;
+        ++n->pending_drops_;
+    }
+}
+
+// ---- dispatch --------------------------------------------------------------------
+
+void netif_schedule_dispatch(Netif* n) {
+    if (n->dispatch_scheduled_) return;
+    n->dispatch_scheduled_ = true;
+    Tcl_DoWhenIdle(netif_dispatch, n);
+}
+
+// The callback is no longer pending once it runs, so a handler that waits in
+// the event loop (a nested receive) still gets later buffers dispatched.
+void netif_dispatch(void* data) {
+    auto* n = static_cast<Netif*>(data);
+    n->dispatch_scheduled_ = false;
+    PacketBuffer* b = n->rqueue_.pop();
+    if (!b) return;
+    long queued = n->rqueue_.length;
+
+    // A dispatch nested inside a handler of this interface keeps the outer
+    // buffer's state (current buffer, matched flags) and restores it after.
+    PacketBuffer* outer = n->current_;
+    uint32_t outer_frame = n->current_frame_;
+    bool outer_decoded = n->current_decoded_;
+    std::vector<int> outer_flags;
+    if (n->depth_ > 0)
+        for (auto& h : n->handlers_) outer_flags.push_back(h->matched_);
+    for (auto& h : n->handlers_) h->matched_ = 0;
+
+    bool lent = b->decode == nullptr;
+    n->current_ = b;
+    n->current_frame_ = b->frame;
+    n->current_decoded_ = false;
+    ++n->depth_;
+    bool kept = false;
+    try {
+        // Handlers registered while this buffer is dispatched wait for the next one.
+        size_t count = n->handlers_.size();
+        for (size_t i = 0; i < count && i < n->handlers_.size(); ++i) {
+            Handler* h = n->handlers_[i].get();
+            if (h->doomed_) continue;
+            if (offer(n, h, b)) kept = true;
+        }
+    } catch (const std::exception& e) {
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Dispatch failed on netif \"%s\": %s", n->name_.c_str(),
+               e.what());
+    }
+    if (lent) engine_drop_decode(b);
+    // Kept only now, so that a nested dispatch cannot evict the buffer while
+    // its handlers still run.
+    if (kept)
+        keep_buffer(n, b);
+    else
+        buffer_free(b);
+    n->current_ = outer;
+    n->current_frame_ = outer_frame;
+    n->current_decoded_ = outer_decoded;
+    if (!outer_flags.empty())
+        for (size_t i = 0; i < outer_flags.size() && i < n->handlers_.size(); ++i)
+            n->handlers_[i]->matched_ = outer_flags[i];
+    if (--n->depth_ == 0) {
+        netif_run_deferred(n);
+        if (n->hidden_) {
+            netif_destroy(n);
+            return;
+        }
+    }
+    if (n->paused_ && n->media_->overflow && queued <= n->readlw_) {
+        n->paused_ = false;
+        n->media_->overflow(n->port_, nullptr);
+    }
+    if (n->rqueue_.length > 0) netif_schedule_dispatch(n);
+}
+
+}  // namespace zm
