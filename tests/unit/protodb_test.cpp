@@ -1,0 +1,410 @@
+// Protocol database and PDL parser: the structures built from PDL text, and the messages.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/debug_flags.h"
+#include "core/report.h"
+#include "pdl/pdl_parse.h"
+#include "pdl/preprocess.h"
+#include "pdl/protodb.h"
+
+using namespace zm;
+
+namespace {
+
+// A private database whose standard-output messages are collected.
+struct Db {
+    ProtoDb db;
+    char* buf = nullptr;
+    size_t len = 0;
+    FILE* out = open_memstream(&buf, &len);
+    Db() {
+        db.set_output(out);
+        db.set_current_file("t.pdl");
+    }
+    ~Db() {
+        std::fclose(out);
+        std::free(buf);
+    }
+    PdlResult parse(const std::string& text) { return parse_pdl_text(db, text.data(), text.size()); }
+    std::string output() {
+        std::fflush(out);
+        return std::string(buf, len);
+    }
+    Field* field(const char* name) { return db.find_field(nullptr, name); }
+};
+
+// The shape of an expression, fully parenthesised: names, numbers and operator codes.
+std::string shape(const Expr* e) {
+    if (!e) return "?";
+    switch (e->type_) {
+    case EXPR_NUMBER: return std::to_string(e->value_);
+    case EXPR_NAME: return e->name_;
+    case EXPR_CALL: return e->name_ + "()";
+    case EXPR_NOT: return "(!" + shape(e->left_) + ")";
+    default: return "(" + shape(e->left_) + " " + std::to_string(e->type_) + " " + shape(e->right_) + ")";
+    }
+}
+
+std::string width_of(Db& d, const std::string& expr) {
+    static int n = 0;
+    std::string node = "W" + std::to_string(++n);
+    EXPECT_EQ(d.parse(node + " { a : 1; b : 2; c : 3; x : " + expr + "; };"), PdlResult::ok) << expr;
+    Field* f = d.db.find_field(d.db.find_node(node), "x");
+    return f ? shape(f->width_) : "";
+}
+
+std::vector<uint32_t> numbers(const Symbol* s) {
+    std::vector<uint32_t> v;
+    for (; s; s = s->next_) v.push_back(s->number());
+    return v;
+}
+
+}  // namespace
+
+TEST(PdlExpressions, PrecedenceAndAssociativity) {
+    Db d;
+    EXPECT_EQ(width_of(d, "a + b * c"), "(a 6 (b 8 c))");
+    EXPECT_EQ(width_of(d, "a == b & c"), "((a 15 b) 4 c)");
+    EXPECT_EQ(width_of(d, "a | b && c"), "((a 5 b) 16 c)");
+    EXPECT_EQ(width_of(d, "! a + b"), "((!a) 6 b)");
+    EXPECT_EQ(width_of(d, "a - b - c"), "((a 7 b) 7 c)");
+    EXPECT_EQ(width_of(d, "a || b && c != 1"), "(a 17 (b 16 (c 14 1)))");
+    EXPECT_EQ(width_of(d, "a < b + 1 % c"), "(a 2 (b 6 (1 10 c)))");
+    EXPECT_EQ(width_of(d, "(a + b) * c"), "((a 6 b) 8 c)");
+}
+
+TEST(PdlExpressions, NamesResolveToFieldsBuiltInsOrLater) {
+    Db d;
+    ASSERT_EQ(d.parse("N { a : 8; b : a * 8 + pdu_length - node; c : later; later : 8; };"), PdlResult::ok);
+    Field* b = d.field("N.b");
+    ASSERT_TRUE(b);
+    EXPECT_TRUE(d.field("N.a")->flags_ & FLD_REFERENCED);
+    const Expr* sum = b->width_->left_;  // (a * 8) + pdu_length
+    EXPECT_EQ(sum->left_->left_->evaluator_, Evaluator::field_value);
+    EXPECT_EQ(sum->left_->left_->field_, d.field("N.a"));
+    EXPECT_EQ(sum->right_->evaluator_, Evaluator::pdu_length);
+    EXPECT_EQ(b->width_->right_->evaluator_, Evaluator::frag_start);  // "node" is frag_start
+
+    Field* c = d.field("N.c");
+    EXPECT_EQ(c->width_->field_, nullptr);
+    EXPECT_EQ(d.db.unresolved_count(), 1u);
+    d.db.resolve_unresolved();
+    EXPECT_EQ(c->width_->field_, d.field("N.later"));
+    EXPECT_EQ(d.output(), "");
+
+    ASSERT_EQ(d.parse("M { x : nowhere; };"), PdlResult::ok);
+    d.db.resolve_unresolved();
+    EXPECT_EQ(d.output(), "Unresolved use of field name \"nowhere\"\n");
+    EXPECT_EQ(d.db.unresolved_count(), 0u);
+}
+
+TEST(PdlExpressions, CallsArgumentsAndCalculatedValues) {
+    Db d;
+    ReportCapture cap;
+    ASSERT_EQ(d.parse("P { a : 8; b : f() + g(1,,2) : send = checksum(udp, ip_offset, ip_offset);\n"
+                      "  c : 16 : send = length(node, pdu) - 40;\n"
+                      "  d : 16 : send = checksum(nosuch, node, pdu);\n"
+                      "  e : 16 : send = length(Q, R);\n"
+                      "  s : 8 : send = bitswap; };"),
+              PdlResult::ok);
+    Field* b = d.field("P.b");
+    int fargs = 0, gargs = 0;
+    for (ArgCell* a = b->width_->left_->args_; a; a = a->next_) ++fargs;
+    for (ArgCell* a = b->width_->right_->args_; a; a = a->next_) ++gargs;
+    EXPECT_EQ(fargs, 0);
+    EXPECT_EQ(gargs, 2);
+    EXPECT_EQ(b->width_->right_->args_->expr_->value_, 2u);  // last argument first
+
+    ASSERT_TRUE(b->value_source_);
+    EXPECT_EQ(b->value_source_->kind_, SYM_CHECKSUM);
+    EXPECT_EQ(b->value_source_->range_start_, Evaluator::ip_offset);
+    EXPECT_EQ(b->value_source_->range_end_, Evaluator::frag_start);
+    EXPECT_EQ(b->value_source_->checksum_fn_, find_checksum("udp"));
+    EXPECT_EQ(b->value_source_->field_, b);
+
+    Symbol* len = d.field("P.c")->value_source_;
+    ASSERT_TRUE(len);
+    EXPECT_EQ(len->kind_, SYM_LENGTH);
+    EXPECT_EQ(len->range_start_, Evaluator::frag_start);
+    EXPECT_EQ(len->range_end_, Evaluator::pdu_end);
+
+    EXPECT_EQ(d.field("P.d")->value_source_, nullptr);
+    EXPECT_TRUE(cap.contains("unknown checksum type \"nosuch\""));
+
+    Node* p = d.db.find_node("P");
+    EXPECT_EQ(d.field("P.e")->value_source_->range_start_, Evaluator::frag_start);
+    EXPECT_EQ(d.field("P.e")->value_source_->range_end_, Evaluator::frag_end);
+    EXPECT_EQ(p->range_start_node_, nullptr);  // Q and R are not nodes yet
+    EXPECT_TRUE(d.field("P.s")->flags_ & FLD_BITSWAP);
+}
+
+TEST(PdlScanner, NumbersHexAndModes) {
+    Db d;
+    ASSERT_EQ(d.parse("H { a : 0x1234 : default = 0x123456789;\n"
+                      "  b : 4294967297 : default = 0x;\n"
+                      "  c : 8 : legal_values = (A = 0xffffffff, B = 0x0102030405, \"ab\", \"abcdef\"); };"),
+              PdlResult::ok);
+    Field* a = d.field("H.a");
+    EXPECT_EQ(a->width_->value_, 4660u);
+    const Symbol* dflt = a->value_source_;
+    ASSERT_EQ(dflt->length_, 5u);
+    EXPECT_EQ(std::vector<uint8_t>(dflt->value_at(), dflt->value_at() + 5),
+              (std::vector<uint8_t>{0x01, 0x23, 0x45, 0x67, 0x89}));
+    Field* b = d.field("H.b");
+    EXPECT_EQ(b->width_->value_, 1u);  // decimal wraps at 32 bits
+    EXPECT_EQ(b->value_source_->length_, 0u);
+    EXPECT_EQ(b->value_source_->number(), 0u);
+    Symbol* lv = d.field("H.c")->legal_values_;  // newest first
+    EXPECT_EQ(lv->text(), "abcdef");
+    EXPECT_EQ(lv->next_->text(), "ab");
+    EXPECT_EQ(lv->next_->next_->length_, 5u);
+    EXPECT_EQ(lv->next_->next_->next_->number(), 0xffffffffu);
+
+    // Attribute words are keywords only after ":"; node attributes use plain names.
+    ASSERT_EQ(d.parse("K { default : 8 : display = \"%dec\"; index : 8; } display = \"k node\", index = 3;"),
+              PdlResult::ok);
+    EXPECT_EQ(d.field("K.default")->display_format_, DISP_DEC);
+    Node* k = d.db.find_node("K");
+    EXPECT_EQ(find_node_attr(k, NATTR_DISPLAY)->text_, "k node");
+    EXPECT_EQ(find_node_attr(k, NATTR_INDEX)->number_, 3u);
+    EXPECT_EQ(d.parse("K2 { a : index; };"), PdlResult::syntax);
+    EXPECT_EQ(d.parse("K3 { a : 0X1; };"), PdlResult::syntax);
+    EXPECT_EQ(d.output(), "t.pdl(1): parse error: 'index'\nt.pdl(1): parse error: 'X1'\n");
+}
+
+TEST(PdlScanner, FieldNamesLineDirectivesAndErrors) {
+    Db d;
+    ASSERT_EQ(d.parse("# 5 \"ip.pdl\" 1\nIP { len : 16; };\n# 20 \"other.pdl\"\n"
+                      "O { r : 8 : legal_values = (X:IP.len, IP.len, O.nope); };\n"),
+              PdlResult::ok);
+    EXPECT_STREQ(d.db.find_node("IP")->file_, "ip.pdl");
+    EXPECT_STREQ(d.db.find_node("O")->file_, "other.pdl");
+    Symbol* refs = d.field("O.r")->legal_values_;
+    EXPECT_EQ(refs->kind_, SYM_FIELD_REF);
+    EXPECT_EQ(refs->ref_field_, nullptr);  // O.nope: own node, reported
+    EXPECT_EQ(refs->next_->ref_field_, d.field("IP.len"));
+    EXPECT_EQ(refs->next_->next_->ref_field_, d.field("IP.len"));
+
+    // Blanks around the point make three tokens; the error shows the line.
+    EXPECT_EQ(d.parse("\n\nB { a : IP . len; };"), PdlResult::syntax);
+    EXPECT_EQ(d.parse("# 7 \"x.pdl\" 1 3\n"), PdlResult::syntax);
+    EXPECT_EQ(d.parse("T { a : 8 : tags = (bare); };"), PdlResult::syntax);
+    EXPECT_EQ(d.parse("#include \"x\"\n"), PdlResult::syntax);
+    EXPECT_EQ(d.parse(""), PdlResult::ok);
+    EXPECT_EQ(d.parse("   /* only a comment */ \n"), PdlResult::ok);
+    EXPECT_EQ(d.output(),
+              "other.pdl(3): parse error: '.'\n"
+              "x.pdl(6): parse error: '3'\n"
+              "x.pdl(1): parse error: 'bare'\n"
+              "x.pdl(1): parse error: '#'\n");
+}
+
+TEST(PdlScanner, StackOverflowAndTokenTrace) {
+    Db d;
+    std::string deep = "D { a : " + std::string(20000, '(') + "1" + std::string(20000, ')') + "; };";
+    EXPECT_EQ(d.parse(deep), PdlResult::syntax);
+    EXPECT_EQ(d.output().substr(0, 45), "t.pdl(1): parser stack overflow: '('\n");
+
+    Db t;
+    debug_flags().show_tokens = 1;
+    t.parse("Z { a : 0x10 : default = 3; } ;");
+    debug_flags().show_tokens = 0;
+    EXPECT_EQ(t.output(),
+              "pdl(75): token=\"Z\" (NAME)\n"
+              "pdl(113): token=\"{\" (<123>)\n"
+              "pdl(75): token=\"a\" (NAME)\n"
+              "pdl(104): token=\":\" (<58>)\n"
+              "pdl(59): token=\"0x10\" (NUMBER)\n"
+              "pdl(104): token=\":\" (<58>)\n"
+              "pdl(62): token=\"default\" (DEFAULT)\n"
+              "pdl(113): token=\"=\" (<61>)\n"
+              "pdl(58): token=\"3\" (NUMBER)\n"
+              "pdl(107): token=\";\" (<59>)\n"
+              "pdl(105): token=\"}\" (<125>)\n"
+              "pdl(107): token=\";\" (<59>)\n");
+}
+
+TEST(PdlScanner, ReadFailureEndsOnlyThatParse) {
+    Db d;
+    FILE* dir = std::fopen("/", "r");  // opens, but every read fails
+    ASSERT_TRUE(dir);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(parse_pdl(d.db, dir), PdlResult::scan_error);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "input in flex scanner failed\n");
+    std::fclose(dir);
+    EXPECT_EQ(d.parse("R { a : 8; };"), PdlResult::ok);
+}
+
+TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
+    Db d;
+    ReportCapture cap;
+    ASSERT_EQ(d.parse("S { a : 8 : legal_values = (A = 1, B = 1, C = 2);\n"
+                      "  b : 8 : default = 2, legal_values = (X = 1, Y = 2);\n"
+                      "  c : 8 : legal_values = (X = 1, Y = 2), default = 9;\n"
+                      "  r : 8 : legal_values = (N = 1 - 3, 7 - 9, M = 5 - 4);\n"
+                      "  h : 8 : legal_values = (P = 0x616263646566, Q = 0x616263646566); };"),
+              PdlResult::ok);
+    EXPECT_TRUE(cap.contains("Symbol \"B\" defined w/ same value, \"1\", as symbol \"A\""));
+    EXPECT_TRUE(cap.contains("Symbol \"Q\" defined w/ same value, \"abcdef\", as symbol \"P\""));
+    Field* a = d.field("S.a");
+    EXPECT_EQ(numbers(a->legal_values_), (std::vector<uint32_t>{2, 1}));
+    EXPECT_STREQ(a->legal_values_->next_->name(), "B");
+
+    Field* b = d.field("S.b");
+    EXPECT_STREQ(b->value_source_->name(), "Y");  // bound to the legal value
+    EXPECT_EQ(numbers(b->legal_values_), (std::vector<uint32_t>{2, 1}));
+    Field* c = d.field("S.c");
+    EXPECT_EQ(c->value_source_->name(), nullptr);
+    EXPECT_EQ(numbers(c->legal_values_), (std::vector<uint32_t>{9, 2, 1}));  // unmatched default in front
+    EXPECT_EQ(find_legal_value(c, "X")->number(), 1u);
+
+    Symbol* r = d.field("S.r")->legal_values_;
+    EXPECT_EQ(numbers(r), (std::vector<uint32_t>{7, 9, 1, 2, 3}));
+    EXPECT_EQ(r->kind_, SYM_RANGE_LOW);
+    EXPECT_EQ(r->next_->kind_, SYM_RANGE_HIGH);
+    EXPECT_STREQ(r->next_->next_->next_->next_->name(), "N");
+
+    // A huge named range stays a pair of bounds instead of billions of symbols.
+    Symbol* big = d.db.make_range_symbols("ALL", 0, 0xffffffffu);
+    EXPECT_EQ(numbers(big), (std::vector<uint32_t>{0, 0xffffffffu}));
+}
+
+TEST(PdlNodes, ArraysChildrenAndForwardReferences) {
+    Db d;
+    ReportCapture cap;
+    ASSERT_EQ(d.parse("A { n : 8; o[] : 32; p[3] : 0; q[n] : 0; r[n == 0] : 0; s[n < 2] : 0; t[zz] : 0;\n"
+                      "  child(n) : 0 : { B(1), C(2, 8), B(3, -4), D(default) }; };\n"
+                      "B { x : 8; };\n"),
+              PdlResult::ok);
+    Node* a = d.db.find_node("A");
+    Field* o = d.field("A.o");
+    EXPECT_EQ(o->array_, nullptr);
+    EXPECT_TRUE(o->flags_ & FLD_SUBNODES);
+    ASSERT_TRUE(o->element_node_);
+    EXPECT_EQ(o->element_node_->flags_, NODE_ARRAY_ELEMENT);
+    EXPECT_EQ(o->element_node_->parents_->node_, a);
+    EXPECT_EQ(o->element_node_->parents_->flags_, LINK_ARRAY);
+    EXPECT_EQ(d.field("A.p")->array_->count_, 3u);
+    EXPECT_EQ(d.field("A.q")->array_->count_field_, d.field("A.n"));
+    EXPECT_EQ(d.field("A.r")->array_->op_, EXPR_EQ);
+    EXPECT_EQ(d.field("A.s")->array_->op_, EXPR_LT);
+    EXPECT_TRUE(cap.contains("width expression for field \"unknown\" must have == or != as operator"));
+    EXPECT_TRUE(cap.contains("unknown field \"zz\" in array expression in node \"A\""));
+
+    // Children newest first, with constants, offsets and the default link.
+    std::vector<std::string> kids;
+    for (ChildLink* l = a->children_; l; l = l->next_)
+        kids.push_back(l->node_->name_ + "/" + std::to_string(l->flags_) + "/" + std::to_string(l->value_) + "/" +
+                       std::to_string(l->offset_));
+    EXPECT_EQ(kids, (std::vector<std::string>{"D/1/0/0", "B/2/3/-4", "C/2/2/8", "B/2/1/0"}));
+    EXPECT_EQ(a->default_child_, a->children_);
+    EXPECT_EQ(a->selector_->field_, d.field("A.n"));
+    // B was created by the reference and filled in later, keeping its links.
+    Node* b = d.db.find_node("B");
+    EXPECT_TRUE(b->defined());
+    EXPECT_EQ(b->parents_->node_, a);
+    EXPECT_EQ(d.field("B.x")->owner_, b);
+}
+
+TEST(PdlNodes, RedefinitionAbandonsTheText) {
+    Db d;
+    ASSERT_EQ(d.parse("R1 { a : 8; };"), PdlResult::ok);
+    d.db.set_current_file("second.pdl");
+    EXPECT_EQ(d.parse("R0 { a : 8; }; R1 { b : 8; }; R2 { c : 8; };"), PdlResult::abandoned);
+    EXPECT_TRUE(d.db.find_node("R0")->defined());  // compiled before the redefinition: kept
+    EXPECT_EQ(d.db.find_node("R2"), nullptr);
+    EXPECT_EQ(d.field("R1.b"), nullptr);
+    EXPECT_FALSE(d.db.abandoned() && d.parse("R3 { a : 8; };") != PdlResult::ok);
+}
+
+TEST(PdlLookups, FindFieldTagsAndDisplayCodes) {
+    Db d;
+    ASSERT_EQ(d.parse("IP_HDR { ip_len : 16 : tags = (\"len\", \"sz\", 5), display = \"a %ipa\";\n"
+                      "  ip_x : 8 : tags = (\"len\", \"len\"), display = \"address %mac\"; } tags = len;\n"
+                      "U { u : 8 : display = \"plain\"; v : 8 : display = \"%zzz\"; w : 8 : display = \"%dec\"; };"),
+              PdlResult::ok);
+    Field* len = d.field("IP_HDR.ip_len");
+    Node* u = d.db.find_node("U");
+    EXPECT_EQ(d.db.find_field(u, "X:IP_HDR.ip_len"), len);
+    EXPECT_EQ(d.db.find_field(u, "NOPE.ip_len"), nullptr);
+    EXPECT_EQ(d.db.find_field(u, "u"), d.field("U.u"));
+    EXPECT_EQ(len->display_format_, DISP_IPA);
+    EXPECT_EQ(len->display_format_at_, 2);
+    EXPECT_EQ(d.field("IP_HDR.ip_x")->display_format_, DISP_MAC);
+    EXPECT_EQ(d.field("U.u")->display_format_, DISP_HEX);
+    EXPECT_EQ(d.field("U.v")->display_format_, DISP_HEX);
+    EXPECT_EQ(d.field("U.w")->display_format_, DISP_DEC);
+
+    const char* tag = d.db.find_tag("len");
+    EXPECT_EQ(tag, d.db.intern_tag("len"));
+    EXPECT_EQ(d.db.find_tag("never"), nullptr);
+    ASSERT_TRUE(d.db.find_tag("5"));
+    std::vector<std::string> seen;
+    d.db.for_each_tagged(
+        tag,
+        [](int kind, void* obj, void* ctx) {
+            auto* v = static_cast<std::vector<std::string>*>(ctx);
+            v->push_back(kind == 0 ? static_cast<Node*>(obj)->name_ : static_cast<Field*>(obj)->name_);
+        },
+        &seen);
+    EXPECT_EQ(seen, (std::vector<std::string>{"IP_HDR", "ip_len", "ip_x", "ip_x"}));
+}
+
+TEST(PdlLibrary, ShippedLibraryCompilesSilently) {
+    const char* src = std::getenv("ZEMKO_SOURCE_DIR");
+    std::string root = src ? src : "..";
+    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "pdl_lib_test.out";
+    ASSERT_EQ(run_preprocessor(root + "/library/pdl/all.pdlc", scratch.string()), 0);
+    FILE* in = std::fopen(scratch.c_str(), "r");
+    ASSERT_TRUE(in);
+    Db d;
+    ReportCapture cap;
+    EXPECT_EQ(parse_pdl(d.db, in), PdlResult::ok);
+    std::fclose(in);
+    std::filesystem::remove(scratch);
+    d.db.resolve_unresolved();
+    EXPECT_EQ(d.output(), "");
+    for (const auto& line : cap.lines) EXPECT_GT(line.type, LOG_WARNING) << line.text;
+
+    Node* enet = d.db.find_node("ENET_HDR");
+    ASSERT_TRUE(enet && enet->is_base());
+    EXPECT_EQ(find_node_attr(enet, NATTR_MAXMTU)->number_, 1518u);
+    EXPECT_TRUE(d.db.find_node("ZEMKO_UDP_HDR")->is_base());
+    EXPECT_EQ(d.field("ENET_HDR.src")->display_format_, DISP_MAC);
+    EXPECT_EQ(d.field("IP_HDR.ip_src_address")->display_format_, DISP_IPA);
+    EXPECT_EQ(d.field("UDP_HDR.udp_cksum")->value_source_->checksum_fn_, find_checksum("udp"));
+    EXPECT_EQ(d.field("OSPF_LS_REQ_LINK.ls_req_key")->width_->value_, 96u);
+    std::vector<std::string> ls;
+    for (Field* f = d.db.find_node("OSPF_LS_HDR")->first_field_; f; f = f->next_) ls.push_back(f->name_);
+    EXPECT_EQ(ls, (std::vector<std::string>{"ls_age", "opt1", "opt2", "opt3", "opt4", "opt5", "opt6", "opt7",
+                                            "opt8", "ls_type", "ls_id", "adv_rtr", "ls_seq", "ls_chksum",
+                                            "ls_length", "child"}));
+    // The file names come from the preprocessor's line markers.
+    EXPECT_EQ(std::filesystem::path(d.db.find_node("UDP_HDR")->file_).filename(), "udp.pdl");
+}
+
+TEST(PdlPreprocessor, NamesAreNeverSeenByAShell) {
+    std::filesystem::path dir = std::filesystem::temp_directory_path() / "pdl pp; touch pwned";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "sub 'q' $x.pdl") << "SUB { linux : 8; };\n";
+    std::ofstream(dir / "top;$(x).pdl") << "#include \"sub 'q' $x.pdl\"\nTOP { unix : 8; };\n";
+    std::string out = (dir / "out").string();
+    ASSERT_EQ(run_preprocessor((dir / "top;$(x).pdl").string(), out), 0);
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    FILE* in = std::fopen(out.c_str(), "r");
+    ASSERT_TRUE(in);
+    Db d;
+    EXPECT_EQ(parse_pdl(d.db, in), PdlResult::ok);  // the include's markers parse
+    std::fclose(in);
+    EXPECT_TRUE(d.field("SUB.linux"));  // no predefined macros
+    EXPECT_TRUE(d.field("TOP.unix"));
+    EXPECT_EQ(run_preprocessor((dir / "missing.pdl").string(), out) != 0, true);
+    std::filesystem::remove_all(dir);
+}
