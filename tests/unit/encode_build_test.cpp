@@ -1,0 +1,244 @@
+// Packet encoder: layout of the shipped headers, selectors, values, swaps, references, fix-ups and overruns.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/buffer.h"
+#include "core/report.h"
+#include "encode/encoder.h"
+#include "pdl/pdl_parse.h"
+#include "pdl/preprocess.h"
+#include "pdl/protodb.h"
+
+using namespace zm;
+
+namespace {
+
+// Test-only nodes: a base node whose child sits between its fields, a child
+// with swapped fields and field references, and a second child.
+const char* kTestPdl = R"(
+ENC_T_WRAP {
+    w_type : 8 : default = 7;
+    w_tag : 8 : default = 0x11;
+    w_len : 16 : send = length(node, node);
+    child(w_type) : 0 : { ENC_T_INNER(7), ENC_T_OTHER(9) };
+    w_trailer : 16 : default = 0xBEEF;
+    w_sum : 16 : send = checksum(ospf, node, node);
+} BASE = ENCT, maxmtu = 64, display = "wrap";
+ENC_T_INNER {
+    i_bits : 12 : default = 0x00F, send = bitswap(0);
+    i_swap : 16 : default = 0x1234, send = byteswap(0);
+    i_pad : 4;
+    i_ref : 8 : default = ENC_T_WRAP.w_tag;
+    i_mode : 8 : legal_values = (SLOW = 1, FAST = 2);
+    i_bad : 8 : default = ENC_T_OTHER.o_val;
+} display = "inner";
+ENC_T_OTHER {
+    o_val : 8 : default = 0x55;
+} display = "other";
+)";
+
+void load_databases() {
+    static bool loaded = false;
+    if (loaded) return;
+    loaded = true;
+    if (!find_node("ENET_HDR")) {
+        const char* src = std::getenv("ZEMKO_SOURCE_DIR");
+        std::string root = src ? src : "..";
+        std::filesystem::path out = std::filesystem::temp_directory_path() / ("encode_lib_" + std::to_string(getpid()));
+        ASSERT_EQ(run_preprocessor(root + "/library/pdl/all.pdlc", out.string()), 0);
+        FILE* in = std::fopen(out.c_str(), "r");
+        ASSERT_TRUE(in);
+        parse_pdl(protodb(), in);
+        std::fclose(in);
+        std::filesystem::remove(out);
+    }
+    if (!find_node("ENC_T_WRAP")) parse_pdl_text(protodb(), kTestPdl, std::strlen(kTestPdl));
+    protodb().resolve_unresolved();
+}
+
+struct BufferFree {
+    void operator()(PacketBuffer* b) const { buffer_free(b); }
+};
+using Buf = std::unique_ptr<PacketBuffer, BufferFree>;
+
+class Encode : public ::testing::Test {
+protected:
+    void SetUp() override { load_databases(); }
+
+    // Builds and returns the bytes (empty on failure, with ok_ false).
+    std::vector<uint8_t> build(const char* text, const char* base = "ENET_HDR", uint32_t room = 1518) {
+        buf_.reset(buffer_alloc(room));
+        ok_ = build_packet(buf_.get(), text, find_node(base), nullptr, DIR_TX, 0) == 0;
+        if (!ok_) return {};
+        return std::vector<uint8_t>(buf_->data(), buf_->data() + buf_->length());
+    }
+
+    Buf buf_;
+    bool ok_ = false;
+};
+
+uint16_t net16(const std::vector<uint8_t>& p, size_t at) { return static_cast<uint16_t>(p[at] << 8 | p[at + 1]); }
+
+// Straightforward RFC 1071 sum over bytes (odd tail padded with zero), not complemented.
+uint32_t ones_sum(const uint8_t* p, size_t n, uint32_t sum = 0) {
+    for (size_t i = 0; i + 1 < n; i += 2) sum += static_cast<uint32_t>(p[i] << 8 | p[i + 1]);
+    if (n % 2) sum += static_cast<uint32_t>(p[n - 1] << 8);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return sum;
+}
+
+// True when the UDP checksum of the IPv4 datagram at `ip` verifies (RFC 768).
+bool udp_checksum_ok(const std::vector<uint8_t>& p, size_t ip) {
+    size_t hl = (p[ip] & 0x0F) * 4u;
+    size_t udp = ip + hl;
+    size_t len = net16(p, udp + 4);
+    uint32_t sum = ones_sum(&p[ip + 12], 8);
+    sum += 17 + static_cast<uint32_t>(len);
+    return ones_sum(&p[udp], len, sum) == 0xFFFF;
+}
+
+TEST_F(Encode, UdpOnEthernetGetsEveryLayerLengthAndChecksum) {
+    auto p = build("IP_HDR ip_src_address=10.0.0.1 ip_dest_address=10.0.0.2, "
+                   "UDP_HDR udp_src_port=1000 udp_dest_port=53, RAWDATA 0x0102");
+    ASSERT_TRUE(ok_);
+    ASSERT_EQ(p.size(), 14u + 20 + 8 + 2);
+    EXPECT_EQ(net16(p, 12), 0x0800);             // ENET type from the child link
+    EXPECT_EQ(p[14], 0x45);                      // version and header length defaults
+    EXPECT_EQ(p[15], 0);                         // no condition, no default: zero
+    EXPECT_EQ(net16(p, 16), 30);                 // total length
+    EXPECT_EQ(net16(p, 18), 0);
+    EXPECT_EQ(p[22], 64);                        // TTL default
+    EXPECT_EQ(p[23], 17);                        // protocol from the UDP link
+    EXPECT_EQ(ones_sum(&p[14], 20), 0xFFFF);     // header checksum verifies
+    EXPECT_EQ(std::vector<uint8_t>(p.begin() + 26, p.begin() + 34),
+              (std::vector<uint8_t>{10, 0, 0, 1, 10, 0, 0, 2}));
+    EXPECT_EQ(net16(p, 34), 1000);
+    EXPECT_EQ(net16(p, 36), 53);
+    EXPECT_EQ(net16(p, 38), 10);                 // UDP length
+    EXPECT_TRUE(udp_checksum_ok(p, 14));
+    EXPECT_EQ(p[42], 1);
+    EXPECT_EQ(p[43], 2);
+    EXPECT_EQ(buf_->direction, static_cast<uint32_t>(DIR_TX));
+    EXPECT_NE(buf_->sec, 0u);
+}
+
+TEST_F(Encode, OddUdpPayloadAndEmbeddedOptionsStillVerify) {
+    auto p = build("IP_HDR ip_hl=6 ip_src_address=127.0.0.1 ip_dest_address=127.0.0.2 "
+                   "<ip_options ipopt_type=NOP, ip_options ipopt_type=1, ip_options ipopt_type=1, ip_options ipopt_type=EOL>, "
+                   "UDP_HDR udp_dest_port=7, RAWDATA 0xAABBCC");
+    ASSERT_TRUE(ok_);
+    ASSERT_EQ(p.size(), 14u + 24 + 8 + 3);
+    EXPECT_EQ(p[14], 0x46);
+    EXPECT_EQ(std::vector<uint8_t>(p.begin() + 34, p.begin() + 38), (std::vector<uint8_t>{1, 1, 1, 0}));
+    EXPECT_EQ(net16(p, 16), 24 + 8 + 3);
+    EXPECT_EQ(ones_sum(&p[14], 24), 0xFFFF);
+    EXPECT_EQ(net16(p, 38 + 4), 11);
+    EXPECT_TRUE(udp_checksum_ok(p, 14));
+}
+
+TEST_F(Encode, FilterValuesWinOverSelectorsAndComputedFields) {
+    auto p = build("ENET_HDR type=0x1234 dst=01:02:03:04:05:06, IP_HDR ip_cksum=0xBEEF ip_len=99 ip_flags=DONT_FRAGMENT");
+    ASSERT_TRUE(ok_);
+    EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.begin() + 6), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(net16(p, 12), 0x1234);
+    EXPECT_EQ(net16(p, 16), 99);
+    EXPECT_EQ(p[20], 0x40);  // legal value named in the filter: 2 in the top three bits
+    EXPECT_EQ(net16(p, 24), 0xBEEF);
+}
+
+TEST_F(Encode, ChildBetweenFieldsSwapsReferencesAndTrailerChecksum) {
+    ReportCapture cap;
+    auto p = build("ENC_T_WRAP w_tag=0x42, ENC_T_INNER i_mode=FAST", "ENC_T_WRAP", 64);
+    ASSERT_TRUE(ok_);
+    std::vector<uint8_t> want{0x07, 0x42, 0x00, 0x0F,              // type, tag, length of the whole node
+                              0xF0, 0x03, 0x41, 0x20,              // bit-swapped 0x00F, byte-swapped 0x1234, pad
+                              0x42, 0x02, 0x00,                    // reference, legal value, unresolved reference
+                              0xBE, 0xEF};                         // trailer after the child
+    ASSERT_EQ(p.size(), want.size() + 2);
+    EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.end() - 2), want);
+    // The sum sits at an odd offset: recompute it over the node with the field zeroed.
+    std::vector<uint8_t> zeroed(p.begin(), p.end() - 2);
+    zeroed.push_back(0);
+    zeroed.push_back(0);
+    EXPECT_EQ(net16(p, p.size() - 2), static_cast<uint16_t>(~ones_sum(zeroed.data(), zeroed.size())));
+    EXPECT_TRUE(cap.contains("Unsupported field reference in pdl file for \"ENC_T_INNER.i_bad\""));
+}
+
+TEST_F(Encode, SelectorFieldFollowsTheChosenChildUnlessGiven) {
+    auto p = build("ENC_T_WRAP, ENC_T_OTHER", "ENC_T_WRAP", 64);
+    ASSERT_TRUE(ok_);
+    EXPECT_EQ(p, (std::vector<uint8_t>{0x09, 0x11, 0x00, 0x09, 0x55, 0xBE, 0xEF, p[7], p[8]}));
+    p = build("ENC_T_WRAP w_type=3, ENC_T_OTHER", "ENC_T_WRAP", 64);
+    ASSERT_TRUE(ok_);
+    EXPECT_EQ(p[0], 3);
+}
+
+TEST_F(Encode, OverrunIsReportedBeforeAnyWriteOutsideTheRoom) {
+    {
+        ReportCapture cap;
+        build("ENC_T_WRAP, ENC_T_INNER", "ENC_T_WRAP", 10);
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("Overran 10-byte buffer"));
+    }
+    {
+        ReportCapture cap;
+        std::string raw = "RAWDATA 0x" + std::string(2 * 50, 'A');
+        build(raw.c_str(), "ENET_HDR", 60);
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("Overran 60-byte buffer"));
+    }
+    // Exactly the room fits.
+    std::string raw = "RAWDATA 0x" + std::string(2 * 46, 'A');
+    auto p = build(raw.c_str(), "ENET_HDR", 60);
+    EXPECT_TRUE(ok_);
+    EXPECT_EQ(p.size(), 60u);
+}
+
+TEST_F(Encode, BadAndIncompleteSpecificationsAreRefused) {
+    {
+        ReportCapture cap;
+        build("");
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("packet specification has illegal order"));
+    }
+    {
+        ReportCapture cap;
+        build("ENC_T_INNER");  // its only parent has no way to the Ethernet base
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("packet specification has illegal order"));
+    }
+    {
+        ReportCapture cap;
+        build("IP_HDR ip_ttl=");
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("bad packet specification"));
+    }
+}
+
+TEST_F(Encode, TimestampDirectionAndTruncatedLengthAreStored) {
+    Buf b(buffer_alloc(200));
+    TimeVal when{123456, 789};
+    ASSERT_EQ(build_packet(b.get(), "RAWDATA 0x01", find_node("ENET_HDR"), &when, DIR_NA, 77), 0);
+    EXPECT_EQ(b->sec, 123456u);
+    EXPECT_EQ(b->usec, 789u);
+    EXPECT_EQ(b->direction, static_cast<uint32_t>(DIR_NA));
+    EXPECT_EQ(b->trunc_len, 77u);
+    EXPECT_EQ(b->length(), 15u);
+}
+
+TEST(EncodeRoom, NeverBeyondWhatTheTailCanAddress) {
+    Buf big(buffer_alloc(70000));
+    EXPECT_EQ(encoder_room(big.get()), 0xFFFFu - big->head);
+    Buf small(buffer_alloc(60));
+    EXPECT_EQ(encoder_room(small.get()), 60u);
+}
+
+}  // namespace
