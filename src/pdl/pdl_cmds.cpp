@@ -1,6 +1,7 @@
 // Protocol-description commands: pdlc (compile PDL files), pdf (queries) and dumppdf.
 #include <tcl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -142,6 +143,7 @@ int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     const char* path_var = Tcl_GetVar(interp, "pdl_path", TCL_GLOBAL_ONLY);
     std::string pdl_path = path_var ? path_var : "";
     if (nocpp && keep) {
+        errno = 0;  // no system call failed: the message carries no stale error text
         report_os_error(interp, kModule, __LINE__,
                         "Doesn't make sense to disable cpp, but elect to keep cpp output.  Will continue.");
         keep = 0;
@@ -222,8 +224,14 @@ void append_value_source(Tcl_Interp* interp, const Symbol* s) {
         std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(s->number()));
         Tcl_AppendElement(interp, buf);
     } else {
-        std::string text(s->text());
-        Tcl_AppendElement(interp, text.c_str());
+        // Value bytes need not be UTF-8: take each byte as one character.
+        Tcl_DString ds;
+        Tcl_Encoding latin1 = Tcl_GetEncoding(nullptr, "iso8859-1");
+        Tcl_ExternalToUtfDString(latin1, reinterpret_cast<const char*>(s->value_at()), static_cast<int>(s->length_),
+                                 &ds);
+        if (latin1) Tcl_FreeEncoding(latin1);
+        Tcl_AppendElement(interp, Tcl_DStringValue(&ds));
+        Tcl_DStringFree(&ds);
     }
 }
 

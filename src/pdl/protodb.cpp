@@ -2,6 +2,7 @@
 #include "pdl/protodb.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <type_traits>
 
@@ -220,6 +221,7 @@ Node* ProtoDb::begin_node(std::string_view name) {
     Node* node = find_node(name);
     if (node && node->file_) {
         std::string n(name);
+        errno = 0;  // no system call failed: the message carries no stale error text
         report_os_error(nullptr, kModule, __LINE__,
                         "node \"%s\" was defined in \"%s\" and may not be recompiled in \"%s\".\n", n.c_str(),
                         node->file_, current_file_.c_str());
