@@ -1,0 +1,193 @@
+// The udp media class on real loopback sockets: open checks, the pseudo-header, sends, end of input, info.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "core/bits.h"
+#include "core/buffer.h"
+#include "core/report.h"
+#include "core/textconv.h"
+#include "media/media.h"
+#include "test_interp.h"
+
+namespace zm {
+namespace {
+
+// A plain loopback socket standing for a peer that is not ours.
+struct Peer {
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    uint16_t port = 0;
+    Peer() {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        port = ntohs(a.sin_port);
+    }
+    ~Peer() { ::close(fd); }
+    void send_to(uint16_t to, const std::vector<uint8_t>& bytes) const {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(to);
+        ASSERT_EQ(::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    std::vector<uint8_t> receive() const {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 2000) != 1) return {};
+        std::vector<uint8_t> bytes(70000);
+        ssize_t n = ::recv(fd, bytes.data(), bytes.size(), 0);
+        bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return bytes;
+    }
+};
+
+struct UdpPort {
+    MediaPort port;
+    Pool pool;
+    MediaClass* cls = nullptr;
+    explicit UdpPort(const char* base = "ZEMKO_UDP_HDR") {
+        register_builtin_media();
+        cls = find_media_class("udp");
+        pool_init(&pool, 65535);
+        port.interp = zm_test_interp();
+        port.name = "u0";
+        port.base_node = base;
+        port.pool = &pool;
+    }
+    ~UdpPort() {
+        if (port.state) cls->close(port);
+        pool_destroy(&pool);
+    }
+    int open(std::vector<const char*> options) {
+        std::vector<const char*> words{"netif", "u0", "udp", port.base_node};
+        words.insert(words.end(), options.begin(), options.end());
+        int argc = static_cast<int>(words.size());
+        words.push_back(nullptr);
+        return cls->open(port, argc, words.data());
+    }
+    // Waits for the socket, then reads one buffer.
+    PacketBuffer* read() {
+        pollfd p{port.descriptor, POLLIN, 0};
+        ::poll(&p, 1, 2000);
+        return cls->read(port);
+    }
+    std::string info() {
+        Tcl_ResetResult(port.interp);
+        cls->info(port, port.interp);
+        return Tcl_GetStringResult(port.interp);
+    }
+};
+
+PacketBuffer* datagram(uint16_t port, const std::vector<uint8_t>& payload) {
+    PacketBuffer* b = buffer_alloc(2048);
+    uint8_t* d = b->data();
+    put_net32(d, 0);
+    put_net32(d + 4, INADDR_LOOPBACK);
+    put_net16(d + 8, 0);
+    put_net16(d + 10, port);
+    std::copy(payload.begin(), payload.end(), d + 12);
+    b->append(static_cast<uint32_t>(12 + payload.size()));
+    return b;
+}
+
+TEST(UdpMedia, OpenRefusesOtherBaseNodesMissingDeviceAndBadPorts) {
+    {
+        UdpPort u("ENET_HDR");
+        ReportCapture cap;
+        EXPECT_NE(u.open({"-device", "eth0"}), 0);
+        EXPECT_TRUE(cap.contains("udp media *must* have ZEMKO_UDP_HDR as its base-node"));
+    }
+    {
+        UdpPort u;
+        ReportCapture cap;
+        EXPECT_NE(u.open({}), 0);
+        EXPECT_TRUE(cap.contains("Unable to get Default Device Name : can't read \"device_name\": no such variable"));
+        EXPECT_FALSE(u.port.state);
+    }
+    {
+        UdpPort u;
+        ReportCapture cap;
+        EXPECT_NE(u.open({"-device", "x", "-lport", "70000"}), 0);
+        EXPECT_TRUE(cap.contains("Bogus arguments to udp open"));
+    }
+}
+
+TEST(UdpMedia, ReceivedDatagramCarriesThePseudoHeader) {
+    UdpPort u;
+    ASSERT_EQ(u.open({"-device", "lo", "-lport", "0"}), 0);
+    EXPECT_STREQ(u.port.mode, "rw");
+    EXPECT_TRUE(u.port.generic_events);
+    std::string info = u.info();
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    ASSERT_EQ(::getsockname(u.port.descriptor, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    uint16_t lport = ntohs(a.sin_port);
+    EXPECT_NE(lport, 0);
+    EXPECT_NE(info.find("if_local_port " + std::to_string(lport)), std::string::npos) << info;
+    EXPECT_NE(info.find("if_address_family 2"), std::string::npos) << info;
+    EXPECT_NE(info.find("if_mtu 65535"), std::string::npos) << info;
+
+    EXPECT_EQ(u.cls->read(u.port), nullptr);  // nothing waiting: would block
+    Peer peer;
+    std::vector<uint8_t> payload(100);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
+    peer.send_to(lport, payload);
+    PacketBuffer* b = u.read();
+    ASSERT_NE(b, nullptr);
+    ASSERT_FALSE(is_end_of_input(b));
+    ASSERT_EQ(b->length(), 112u);
+    const uint8_t* d = b->data();
+    EXPECT_EQ(get_net32(d), static_cast<uint32_t>(INADDR_LOOPBACK));
+    EXPECT_EQ(get_net32(d + 4), ntohl(resolve_host(info.substr(info.find("if_local_address ") + 17,
+                                                                 info.find(" if_mtu") - info.find("if_local_address ") - 17)
+                                                       .c_str())));
+    EXPECT_EQ(get_net16(d + 8), peer.port);
+    EXPECT_EQ(get_net16(d + 10), lport);
+    EXPECT_EQ(std::vector<uint8_t>(d + 12, d + 112), payload);
+    EXPECT_NE(b->sec, 0u);
+    buffer_free(b);
+
+    peer.send_to(lport, {});  // a zero-length datagram ends the input
+    EXPECT_TRUE(is_end_of_input(u.read()));
+}
+
+TEST(UdpMedia, WriteSendsThePayloadAndRefusesShortBuffers) {
+    UdpPort u;
+    ASSERT_EQ(u.open({"-device", "lo"}), 0);
+    Peer peer;
+    EXPECT_EQ(u.cls->write(u.port, datagram(peer.port, {1, 2, 3})), 0);
+    EXPECT_EQ(peer.receive(), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(u.cls->write(u.port, nullptr), 0);
+    {
+        ReportCapture cap;
+        EXPECT_EQ(u.cls->write(u.port, datagram(peer.port, {})), 1);
+        EXPECT_TRUE(cap.contains("Attempt to send empty message failed for u0"));
+        EXPECT_FALSE(cap.contains("malformed"));
+    }
+    {
+        ReportCapture cap;
+        PacketBuffer* b = buffer_alloc(64);
+        b->append(5);
+        EXPECT_EQ(u.cls->write(u.port, b), 1);
+        EXPECT_TRUE(cap.contains("Attempt to send malformed message failed for u0"));
+        EXPECT_TRUE(cap.contains("Attempt to send empty message failed for u0"));
+    }
+    {
+        ReportCapture cap;
+        EXPECT_EQ(u.cls->write(u.port, datagram(0, {9})), 1);  // port 0 is no destination
+        EXPECT_TRUE(cap.contains(",1,0,127.0.0.1,0) failed for u0"));
+    }
+}
+
+}  // namespace
+}  // namespace zm
