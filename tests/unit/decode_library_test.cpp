@@ -1,0 +1,152 @@
+// The decoder on the shipped protocol library: element sequences, field cells and texts, every prefix of a frame.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "decode/decode.h"
+#include "decode/format.h"
+#include "decode_util.h"
+#include "pdl/protodb.h"
+
+using namespace zm;
+using zm_test::Packet;
+
+namespace {
+
+std::vector<uint8_t> enet(uint16_t type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> f = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01,
+                              static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type)};
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+std::vector<uint8_t> ipv4(uint8_t proto, const std::vector<uint8_t>& payload) {
+    size_t len = 20 + payload.size();
+    std::vector<uint8_t> p = {0x45, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len),
+                              0x12, 0x34, 0x40, 0x00, 64, proto, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2};
+    p.insert(p.end(), payload.begin(), payload.end());
+    return p;
+}
+
+std::vector<uint8_t> udp(uint16_t sport, uint16_t dport, const std::vector<uint8_t>& payload) {
+    size_t len = 8 + payload.size();
+    std::vector<uint8_t> u = {static_cast<uint8_t>(sport >> 8), static_cast<uint8_t>(sport),
+                              static_cast<uint8_t>(dport >> 8), static_cast<uint8_t>(dport),
+                              static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0, 0};
+    u.insert(u.end(), payload.begin(), payload.end());
+    return u;
+}
+
+// The node tokens of a tree ("N:..." and "A:..."), which show the nesting.
+std::string nodes(const PacketBuffer* b) {
+    std::string all = zm_test::tree(b), out;
+    size_t pos = 0;
+    while (pos < all.size()) {
+        size_t end = all.find(' ', pos);
+        if (end == std::string::npos) end = all.size();
+        std::string tok = all.substr(pos, end - pos);
+        if (tok.rfind("N:", 0) == 0 || tok.rfind("/N:", 0) == 0 || tok.rfind("A:", 0) == 0 ||
+            tok.rfind("/A:", 0) == 0 || tok.rfind("D:", 0) == 0)
+            out += (out.empty() ? "" : " ") + tok;
+        pos = end + 1;
+    }
+    return out;
+}
+
+// Field name -> display text, for every DECODE_FLD of the tree.
+std::string text_of(const PacketBuffer* b, const char* field, bool numeric = false) {
+    std::string text;
+    for (const DecodeElement& e : *decode_tree(b)) {
+        if (e.type != DECODE_FLD || e.field()->name_ != field) continue;
+        if (numeric)
+            format_field_value(e, b->data(), b->length(), text, 256);
+        else
+            format_field(e, b->data(), b->length(), text, 256);
+        return text;
+    }
+    return "<absent>";
+}
+
+class DecodeLibrary : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(zm_test::load_shipped_library());
+        enet_ = find_node("ENET_HDR");
+    }
+    Node* enet_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
+    Packet p(enet(0x0800, ipv4(17, udp(1024, 53, {0xDE, 0xAD, 0xBE, 0xEF}))));
+    ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
+    EXPECT_EQ(nodes(p.buf),
+              "N:ENET_HDR@0 N:IP_HDR@112 A:ip_options@272 N:ip_options@272[1] /N:ip_options@272 /A:ip_options@272 "
+              "N:UDP_HDR@272 N:DATA@336 /N:DATA@336 /N:UDP_HDR@272 /N:IP_HDR@112 /N:ENET_HDR@0");
+    EXPECT_EQ(text_of(p.buf, "dst"), "00:11:22:33:44:55");
+    EXPECT_EQ(text_of(p.buf, "type"), "IP");
+    EXPECT_EQ(text_of(p.buf, "type", true), "0x800");
+    EXPECT_EQ(text_of(p.buf, "ip_version"), "4");
+    EXPECT_EQ(text_of(p.buf, "ip_flags"), "DONT_FRAGMENT");
+    EXPECT_EQ(text_of(p.buf, "ip_proto"), "UDP");
+    EXPECT_EQ(text_of(p.buf, "ip_proto", true), "17");
+    EXPECT_EQ(text_of(p.buf, "ip_src_address"), "10.0.0.1");
+    EXPECT_EQ(text_of(p.buf, "udp_dest_port"), "53");
+    EXPECT_EQ(text_of(p.buf, "data"), "0xdeadbeef");
+    EXPECT_EQ(find_field(nullptr, "UDP_HDR.udp_len")->cur_value_, 12u);
+    EXPECT_EQ(find_field(nullptr, "IP_HDR.ip_ttl")->cur_offset_, 112u + 64u);
+}
+
+TEST_F(DecodeLibrary, ChildChosenByCondition) {
+    Packet p(enet(0x0800, ipv4(17, udp(69, 2000, {0, 1, 'f', 0, 'o', 'c', 't', 'e', 't', 0}))));
+    ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
+    EXPECT_NE(nodes(p.buf).find("N:TFTP_HDR@336"), std::string::npos) << nodes(p.buf);
+}
+
+TEST_F(DecodeLibrary, TcpOptionsArray) {
+    std::vector<uint8_t> tcp = {0x04, 0x00, 0x00, 0x50, 0, 0, 0, 1, 0, 0, 0, 0, 0x80, 0x02, 0x20, 0x00, 0, 0, 0, 0,
+                                0x02, 0x04, 0x05, 0xB4, 0x01, 0x03, 0x03, 0x07, 0x04, 0x02, 0x00, 0x00};
+    Packet p(enet(0x0800, ipv4(6, tcp)));
+    ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
+    EXPECT_EQ(nodes(p.buf),
+              "N:ENET_HDR@0 N:IP_HDR@112 A:ip_options@272 N:ip_options@272[1] /N:ip_options@272 /A:ip_options@272 "
+              "N:TCP_HDR@272 A:tcp_options@432 N:tcp_options@432[1] /N:tcp_options@432 N:tcp_options@464[2] "
+              "/N:tcp_options@464 N:tcp_options@472[3] /N:tcp_options@472 N:tcp_options@496[4] /N:tcp_options@496 "
+              "N:tcp_options@512[5] /N:tcp_options@512 N:tcp_options@520[6] /N:tcp_options@520 /A:tcp_options@432 "
+              "/N:TCP_HDR@272 /N:IP_HDR@112 /N:ENET_HDR@0");
+    EXPECT_EQ(text_of(p.buf, "tcp_flags"), "SYN");
+    EXPECT_EQ(text_of(p.buf, "tcpopt_kind"), "MSS");
+    EXPECT_EQ(text_of(p.buf, "tcpopt_data"), "0x5b4");
+}
+
+// Every prefix of each frame decodes to a balanced tree, and every field formats,
+// without touching a byte past the prefix (the packet ends the allocation).
+TEST_F(DecodeLibrary, EveryPrefixDecodesSafely) {
+    std::vector<std::vector<uint8_t>> frames = {
+        enet(0x0800, ipv4(17, udp(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c'}))),
+        enet(0x0800, ipv4(6, std::vector<uint8_t>(32, 0x51))),
+        enet(0x86DD, std::vector<uint8_t>(60, 0x11)),
+        enet(0x0806, std::vector<uint8_t>(28, 0x01)),
+    };
+    std::string text;
+    for (const auto& frame : frames) {
+        for (size_t n = 0; n <= frame.size(); ++n) {
+            Packet p(std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<long>(n)));
+            ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
+            int depth = 0;
+            for (const DecodeElement& e : *decode_tree(p.buf)) {
+                if (e.type == DECODE_NODE || e.type == DECODE_ARRAY) ++depth;
+                if (e.type == DECODE_NODE_END || e.type == DECODE_ARRAY_END) --depth;
+                ASSERT_GE(depth, 0);
+                if (e.type == DECODE_FLD) {
+                    ASSERT_LE(e.offset + e.width, n * 8);
+                    format_field(e, p.buf->data(), p.buf->length(), text, 256);
+                    format_field_value(e, p.buf->data(), p.buf->length(), text, 256);
+                }
+            }
+            EXPECT_EQ(depth, 0) << n;
+        }
+    }
+}

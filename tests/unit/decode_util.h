@@ -1,0 +1,89 @@
+// Helpers shared by the decoder's tests: exact-size packets, a compact tree text, the shipped library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/buffer.h"
+#include "decode/decode.h"
+#include "pdl/pdl_parse.h"
+#include "pdl/preprocess.h"
+#include "pdl/protodb.h"
+
+namespace zm_test {
+
+using namespace zm;
+
+// A buffer holding `bytes`, sized exactly (no slack behind the data).
+struct Packet {
+    PacketBuffer* buf;
+    explicit Packet(const std::vector<uint8_t>& bytes) {
+        buf = buffer_alloc(bytes.empty() ? 1 : static_cast<uint32_t>(bytes.size()));
+        if (!bytes.empty()) std::memcpy(buf->data(), bytes.data(), bytes.size());
+        buf->tail = static_cast<uint16_t>(buf->head + bytes.size());
+        // Move the data to the very end of the record so a read past it is caught.
+        uint32_t slack = buf->tailroom();
+        std::memmove(buf->data() + slack, buf->data(), bytes.size());
+        buf->head = static_cast<uint16_t>(buf->head + slack);
+        buf->tail = static_cast<uint16_t>(buf->tail + slack);
+    }
+    ~Packet() { buffer_free(buf); }
+    Packet(const Packet&) = delete;
+    Packet& operator=(const Packet&) = delete;
+};
+
+inline std::string name_of(const DecodeElement& e) {
+    if (!e.object) return "";
+    if (e.type == DECODE_FLD || e.type == DECODE_DATA) return e.field()->name_;
+    return e.node()->name_;
+}
+
+// One token per element: N:name@off, /N, A:name@off, /A, F:name@off/width=value, D:name@off/width;
+// "[k]" follows the token of an element inside array element k.
+inline std::string tree(const PacketBuffer* b) {
+    const DecodeBlock* t = decode_tree(b);
+    if (!t) return "<none>";
+    std::string s;
+    for (const DecodeElement& e : *t) {
+        if (!s.empty()) s += ' ';
+        std::string at = name_of(e) + "@" + std::to_string(e.offset);
+        switch (e.type) {
+        case DECODE_HDR: s += "HDR"; break;
+        case DECODE_NODE: s += "N:" + at; break;
+        case DECODE_NODE_END: s += "/N:" + at; break;
+        case DECODE_ARRAY: s += "A:" + at; break;
+        case DECODE_ARRAY_END: s += "/A:" + at; break;
+        case DECODE_FLD: s += "F:" + at + "/" + std::to_string(e.width) + "=" + std::to_string(e.value); break;
+        case DECODE_DATA: s += "D:" + at + "/" + std::to_string(e.width); break;
+        default: s += "?"; break;
+        }
+        if ((e.type == DECODE_NODE || e.type == DECODE_FLD) && e.index) s += "[" + std::to_string(e.index) + "]";
+    }
+    return s;
+}
+
+// Compiles library/pdl/all.pdlc into the process-wide database once; true
+// when its nodes are there (also when another test loaded them first).
+inline bool load_shipped_library() {
+    if (find_node("ENET_HDR") && find_node("ENET_HDR")->defined()) return true;
+    const char* src = std::getenv("ZEMKO_SOURCE_DIR");
+    std::string root = src ? src : "..";
+    std::filesystem::path out = std::filesystem::temp_directory_path() / "decode_lib_test.pdl";
+    if (run_preprocessor(root + "/library/pdl/all.pdlc", out.string()) != 0) return false;
+    FILE* in = std::fopen(out.c_str(), "r");
+    if (!in) return false;
+    protodb().set_current_file("all.pdlc");
+    PdlResult r = parse_pdl(protodb(), in);
+    std::fclose(in);
+    std::filesystem::remove(out);
+    protodb().resolve_unresolved();
+    return r == PdlResult::ok && find_node("ENET_HDR");
+}
+
+}  // namespace zm_test

@@ -1,0 +1,391 @@
+// The decoder on small descriptions: element sequences, widths, children, arrays, expressions and bounds.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/report.h"
+#include "decode/decode.h"
+#include "decode/expr.h"
+#include "filter/match.h"
+#include "pdl/protodb.h"
+#include "decode_util.h"
+
+using namespace zm;
+using zm_test::Packet;
+using zm_test::tree;
+
+namespace {
+
+// Builds descriptions through the database's compile operations.
+struct Db {
+    ProtoDb db;
+    Db() { db.set_current_file("test.pdl"); }
+    Node* begin(const char* name) { return db.begin_node(name); }
+    void end(Node* n) { db.end_node(n, nullptr); }
+    Expr* num(int32_t v) { return db.make_number(static_cast<uint32_t>(v)); }
+    Expr* ref(const char* name) { return db.make_name(name); }
+    Expr* op(int type, Expr* a, Expr* b = nullptr) { return db.make_expression(type, a, b); }
+    Field* field(const char* name, Expr* width, const char* display = nullptr, Symbol* legal = nullptr) {
+        FieldAttr* attrs = nullptr;
+        if (display) attrs = db.addfldattr(FATTR_DISPLAY, std::string_view(display));
+        if (legal) {
+            FieldAttr* l = db.addfldattr(FATTR_LEGAL_VALUES, legal);
+            l->next_ = attrs;
+            attrs = l;
+        }
+        return db.add_field(name, width, attrs, nullptr, nullptr);
+    }
+    Field* field(const char* name, int width) { return field(name, num(width)); }
+    Field* child(Expr* width, Expr* selector) { return db.add_field("child", width, nullptr, nullptr, selector); }
+    Field* array(const char* name, Expr* width, ArraySpec* spec) {
+        return db.add_field(name, width, nullptr, nullptr == spec ? unbounded_array() : spec, nullptr);
+    }
+    Expr* call(const char* name, std::initializer_list<Expr*> args) {
+        ArgCell* list = nullptr;
+        for (Expr* a : args) list = db.make_arg(a, list);  // last argument first
+        return db.make_call(name, list);
+    }
+};
+
+std::string decode(Node* base, const std::vector<uint8_t>& bytes, DecodeContext* ctx = nullptr) {
+    Packet p(bytes);
+    EXPECT_TRUE(decode_packet(p.buf, base, ctx));
+    return tree(p.buf);
+}
+
+struct LogLevel {
+    int saved = log_settings().level;
+    explicit LogLevel(int level) { log_settings().level = level; }
+    ~LogLevel() { log_settings().level = saved; }
+};
+
+}  // namespace
+
+TEST(DecodeWalk, PlainFieldsOfOddWidthsAndTheirCells) {
+    Db d;
+    Node* n = d.begin("HDR");
+    Field* a = d.field("a", 3);
+    d.field("b", 13);
+    d.field("c", 0);
+    d.field("d", 40);
+    d.field("e", 32);
+    d.end(n);
+    std::vector<uint8_t> bytes = {0xA1, 0x23, 1, 2, 3, 4, 5, 0xDE, 0xAD, 0xBE, 0xEF};
+    EXPECT_EQ(decode(n, bytes),
+              "HDR N:HDR@0 F:a@0/3=5 F:b@3/13=291 F:c@16/0=0 F:d@16/40=0 F:e@56/32=3735928559 /N:HDR@0");
+    EXPECT_EQ(a->cur_value_, 5u);
+    EXPECT_EQ(a->cur_width_, 3u);
+    EXPECT_EQ(a->cur_offset_, 0u);
+}
+
+TEST(DecodeWalk, ShortPacketCutsTheFieldAndStops) {
+    LogLevel all(0);
+    ReportCapture cap;
+    Db d;
+    Node* n = d.begin("HDR");
+    d.field("a", 16);
+    d.field("b", 32);
+    d.field("c", 8);
+    d.end(n);
+    EXPECT_EQ(decode(n, {0x12, 0x34, 0x56}), "HDR N:HDR@0 F:a@0/16=4660 F:b@16/8=86 /N:HDR@0");
+    EXPECT_TRUE(cap.contains("Bad field width 32 in field \"HDR.b\" during receive - offset is 16 total bits are 24"));
+}
+
+TEST(DecodeWalk, NegativeWidthIsZeroWithAWarning) {
+    ReportCapture cap;
+    Db d;
+    Node* n = d.begin("HDR");
+    d.field("a", 8);
+    d.field("b", d.op(EXPR_SUB, d.ref("a"), d.num(10)));
+    d.field("c", 8);
+    d.end(n);
+    EXPECT_EQ(decode(n, {3, 7}), "HDR N:HDR@0 F:a@0/8=3 F:b@8/0=0 F:c@8/8=7 /N:HDR@0");
+    EXPECT_TRUE(cap.contains("width expression for field \"b\" is negative"));
+}
+
+TEST(DecodeWalk, EmptyNodeIsReportedToTheFilterEngineButEmitsNothing) {
+    Db d;
+    Node* empty = d.begin("EMPTY");
+    d.end(empty);
+    Node* n = d.begin("HDR");
+    d.field("t", 8);
+    d.child(d.num(0), d.ref("t"));
+    d.db.add_child("EMPTY", nullptr, 0);
+    d.end(n);
+    EXPECT_EQ(decode(n, {1}), "HDR N:HDR@0 F:t@0/8=1 /N:HDR@0");
+}
+
+TEST(DecodeWalk, ChildSelection) {
+    Db d;
+    Node* a = d.begin("A");
+    d.field("a", 8);
+    d.end(a);
+    Node* b = d.begin("B");
+    d.field("b", 8);
+    d.end(b);
+    Node* c = d.begin("C");
+    d.field("c", 8);
+    d.end(c);
+    Node* n = d.begin("HDR");
+    d.field("t", 8);
+    d.field("u", 8);
+    d.child(d.num(0), d.ref("t"));
+    d.db.add_child("A", d.num(1), 0);
+    d.db.add_child("B", d.op(EXPR_EQ, d.ref("u"), d.num(9)), 0);
+    d.db.add_child("C", d.num(3), -8);  // starts one byte back
+    d.end(n);
+
+    EXPECT_EQ(decode(n, {1, 0, 0x11}), "HDR N:HDR@0 F:t@0/8=1 F:u@8/8=0 N:A@16 F:a@16/8=17 /N:A@16 /N:HDR@0");
+    // Conditions are tried in list order (newest first): C's value does not match, B's condition holds.
+    EXPECT_EQ(decode(n, {7, 9, 0x22}), "HDR N:HDR@0 F:t@0/8=7 F:u@8/8=9 N:B@16 F:b@16/8=34 /N:B@16 /N:HDR@0");
+    EXPECT_EQ(decode(n, {3, 9, 0x22}), "HDR N:HDR@0 F:t@0/8=3 F:u@8/8=9 N:C@8 F:c@8/8=9 /N:C@8 /N:HDR@0");
+    // No match and no default: the rest is DATA with the child field's width, the walk ends.
+    EXPECT_EQ(decode(n, {5, 0, 0x22}), "HDR N:HDR@0 F:t@0/8=5 F:u@8/8=0 D:child@16/0 /N:HDR@0");
+
+    d.db.set_current_node(n);
+    d.db.add_child("A", nullptr, 0);  // default
+    EXPECT_EQ(decode(n, {5, 0, 0x22}), "HDR N:HDR@0 F:t@0/8=5 F:u@8/8=0 N:A@16 F:a@16/8=34 /N:A@16 /N:HDR@0");
+}
+
+TEST(DecodeWalk, ChildWidthSetsBaseAndLimit) {
+    Db d;
+    Node* in = d.begin("IN");
+    d.field("x", 8);
+    d.field("y", 8);
+    d.field("z", 8);
+    d.end(in);
+    Node* n = d.begin("HDR");
+    d.field("len", 8);
+    d.child(d.op(EXPR_MUL, d.ref("len"), d.num(8)), nullptr);
+    d.db.add_child("IN", nullptr, 0);
+    d.field("after", 8);
+    d.end(n);
+    // The child may start fields only within len bytes; the parent goes on after the child area.
+    EXPECT_EQ(decode(n, {1, 0xA, 0xB, 0xC}),
+              "HDR N:HDR@0 F:len@0/8=1 N:IN@8 F:x@8/8=10 /N:IN@8 F:after@16/8=11 /N:HDR@0");
+    EXPECT_EQ(decode(n, {2, 0xA, 0xB, 0xC}),
+              "HDR N:HDR@0 F:len@0/8=2 N:IN@8 F:x@8/8=10 F:y@16/8=11 /N:IN@8 F:after@24/8=12 /N:HDR@0");
+}
+
+TEST(DecodeWalk, Arrays) {
+    Db d;
+    Node* opt = d.begin("opt");
+    d.field("type", 8);
+    d.field("len", d.op(EXPR_MUL, d.op(EXPR_GT, d.ref("type"), d.num(1)), d.num(8)));
+    d.end(opt);
+    Node* n = d.begin("HDR");
+    d.field("count", 8);
+    d.array("opt", d.num(0), d.db.make_array_spec("count", 0, 0));
+    d.field("tail", 8);
+    d.end(n);
+    EXPECT_EQ(decode(n, {0, 0xEE}), "HDR N:HDR@0 F:count@0/8=0 A:opt@8 /A:opt@8 F:tail@8/8=238 /N:HDR@0");
+    EXPECT_EQ(decode(n, {2, 1, 7, 3, 0xEE}),
+              "HDR N:HDR@0 F:count@0/8=2 A:opt@8 N:opt@8[1] F:type@8/8=1[1] F:len@16/0=0[1] /N:opt@8 "
+              "N:opt@16[2] F:type@16/8=7[2] F:len@24/8=3[2] /N:opt@16 /A:opt@8 F:tail@32/8=238 /N:HDR@0");
+
+    // Until equal: stops after the element whose type reads 0.
+    Db e;
+    Node* o2 = e.begin("o");
+    e.field("k", 8);
+    e.end(o2);
+    Node* m = e.begin("M");
+    e.array("o", e.num(0), e.db.make_array_spec("o.k", EXPR_EQ, 0));
+    e.field("tail", 8);
+    e.end(m);
+    EXPECT_EQ(decode(m, {5, 6, 0, 0xEE}),
+              "HDR N:M@0 A:o@0 N:o@0[1] F:k@0/8=5[1] /N:o@0 N:o@8[2] F:k@8/8=6[2] /N:o@8 "
+              "N:o@16[3] F:k@16/8=0[3] /N:o@16 /A:o@0 F:tail@24/8=238 /N:M@0");
+
+    // Unbounded brackets with a zero width: one empty element.
+    Db f;
+    Node* o3 = f.begin("p");
+    f.field("q", 8);
+    f.end(o3);
+    Node* k = f.begin("K");
+    f.array("p", f.num(0), nullptr);
+    f.field("tail", 8);
+    f.end(k);
+    EXPECT_EQ(decode(k, {0xEE}), "HDR N:K@0 A:p@0 N:p@0[1] /N:p@0 /A:p@0 F:tail@0/8=238 /N:K@0");
+    // With a width, elements repeat until it is used up.
+    Db g;
+    Node* o4 = g.begin("p");
+    g.field("q", 8);
+    g.end(o4);
+    Node* k2 = g.begin("K");
+    g.array("p", g.num(16), nullptr);
+    g.field("tail", 8);
+    g.end(k2);
+    EXPECT_EQ(decode(k2, {1, 2, 0xEE}),
+              "HDR N:K@0 A:p@0 N:p@0[1] F:q@0/8=1[1] /N:p@0 N:p@8[2] F:q@8/8=2[2] /N:p@8 /A:p@0 "
+              "F:tail@16/8=238 /N:K@0");
+}
+
+TEST(DecodeWalk, SelfReferenceAndEmptyElementsStop) {
+    ReportCapture cap;
+    Db d;
+    Node* loop = d.begin("LOOP");
+    d.field("z", 0);
+    d.child(d.num(0), nullptr);
+    d.db.add_child("LOOP", nullptr, 0);
+    d.end(loop);
+    std::string t = decode(loop, {1, 2});
+    // Balanced however deep it went.
+    size_t opens = 0, closes = 0;
+    for (size_t i = t.find("N:"); i != std::string::npos; i = t.find("N:", i + 1)) (t[i - 1] == '/' ? closes : opens)++;
+    EXPECT_EQ(opens, static_cast<size_t>(kMaxDecodeDepth));
+    EXPECT_EQ(opens, closes);
+    EXPECT_TRUE(cap.contains("Decode stopped: descriptions nested too deeply"));
+
+    // An array whose elements consume nothing ends instead of spinning.
+    Db e;
+    Node* el = e.begin("el");
+    e.field("w", 0);
+    e.end(el);
+    Node* n = e.begin("N");
+    e.array("el", e.num(8), nullptr);
+    e.end(n);
+    EXPECT_EQ(decode(n, {1}), "HDR N:N@0 A:el@0 N:el@0[1] F:w@0/0=0[1] /N:el@0 /A:el@0 /N:N@0");
+}
+
+TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
+    Db d;
+    Node* n = d.begin("HDR");
+    d.field("a", 8);
+    d.end(n);
+    PacketBuffer* b = buffer_alloc(64);
+    b->append(2);
+    b->data()[0] = 1;
+    ASSERT_TRUE(decode_packet(b, n, nullptr));
+    DecodeBlock* first = decode_tree(b);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->pooled());
+    b->data()[0] = 2;
+    ASSERT_TRUE(decode_packet(b, n, nullptr));  // already decoded: unchanged
+    EXPECT_EQ((*first)[2].value, 1u);
+    buffer_free(b);
+
+    PacketBuffer* c = buffer_alloc(64);
+    c->append(1);
+    ASSERT_TRUE(decode_packet(c, n, nullptr));
+    EXPECT_EQ(decode_tree(c), first);  // the freed buffer's block, reused
+    buffer_free(c);
+
+    // A lent block is filled in place and survives buffer_free with its owner.
+    DecodeBlock lent(7);
+    PacketBuffer* e = buffer_alloc(64);
+    e->append(1);
+    e->decode = &lent;
+    ASSERT_TRUE(decode_packet(e, n, nullptr));
+    EXPECT_EQ(lent.count(), 4u);
+    buffer_free(e);
+    EXPECT_EQ(lent.count(), 4u);
+
+    // No base node: no tree.
+    PacketBuffer* f = buffer_alloc(64);
+    EXPECT_FALSE(decode_packet(f, nullptr, nullptr));
+    EXPECT_EQ(f->decode, nullptr);
+    buffer_free(f);
+}
+
+TEST(DecodeWalk, BlockGrowsPastItsRoom) {
+    Db d;
+    Node* n = d.begin("HDR");
+    d.array("b", d.num(0), d.db.make_array_count(100));
+    d.end(n);
+    Node* b = d.begin("b");
+    d.field("x", 8);
+    d.end(b);
+    std::vector<uint8_t> bytes(100, 0x5A);
+    Packet p(bytes);
+    ASSERT_TRUE(decode_packet(p.buf, n, nullptr));
+    const DecodeBlock* t = decode_tree(p.buf);
+    EXPECT_EQ(t->count(), 305u);  // HDR, HDR node and array, 100 x (node, field, end), their ends
+    EXPECT_GE(t->capacity(), t->count());
+    EXPECT_EQ((*t)[t->count() - 1].type, static_cast<uint32_t>(DECODE_NODE_END));
+}
+
+TEST(DecodeWalk, ElementAtEnd) {
+    Db d;
+    Node* n = d.begin("HDR");
+    d.field("a", 8);
+    d.field("b", 8);
+    d.end(n);
+    Packet p({1, 2});
+    ASSERT_TRUE(decode_packet(p.buf, n, nullptr));
+    const DecodeBlock* t = decode_tree(p.buf);
+    const DecodeElement* a = t->begin() + 2;
+    const DecodeElement* b = t->begin() + 3;
+    EXPECT_FALSE(element_at_end(p.buf, false, a));
+    EXPECT_FALSE(element_at_end(p.buf, true, a));
+    EXPECT_FALSE(element_at_end(p.buf, false, b));
+    EXPECT_TRUE(element_at_end(p.buf, true, b));  // next is DECODE_NODE_END
+}
+
+TEST(DecodeExpr, OperatorsAndBounds) {
+    ReportCapture cap;
+    Db d;
+    Node* n = d.begin("HDR");
+    Field* a = d.field("a", 8);
+    d.end(n);
+    a->cur_value_ = 7;
+    auto ev = [&](int type, int32_t x, int32_t y) { return eval_expr(d.op(type, d.num(x), d.num(y))); };
+    EXPECT_EQ(eval_expr(d.op(EXPR_NOT, d.num(0))), 1);
+    EXPECT_EQ(eval_expr(d.op(EXPR_NOT, d.num(5))), 0);
+    EXPECT_EQ(ev(EXPR_LT, -1, 0), 1);
+    EXPECT_EQ(ev(EXPR_GT, -1, 0), 0);
+    EXPECT_EQ(ev(EXPR_BAND, 12, 10), 8);
+    EXPECT_EQ(ev(EXPR_BOR, 12, 10), 14);
+    EXPECT_EQ(ev(EXPR_ADD, INT32_MAX, 1), INT32_MIN);
+    EXPECT_EQ(ev(EXPR_SUB, 3, 5), -2);
+    EXPECT_EQ(ev(EXPR_MUL, -4, 6), -24);
+    EXPECT_EQ(ev(EXPR_DIV, -7, 2), -3);
+    EXPECT_EQ(ev(EXPR_MOD, -7, 2), -1);
+    EXPECT_EQ(ev(EXPR_DIV, 7, 0), 0);
+    EXPECT_EQ(ev(EXPR_MOD, 7, 0), 0);
+    EXPECT_EQ(ev(EXPR_DIV, INT32_MIN, -1), INT32_MIN);
+    EXPECT_EQ(ev(EXPR_MOD, INT32_MIN, -1), 0);
+    EXPECT_EQ(ev(EXPR_NE, 1, 2), 1);
+    EXPECT_EQ(ev(EXPR_EQ, 2, 2), 1);
+    EXPECT_EQ(eval_expr(d.op(EXPR_MUL, d.ref("a"), d.num(3))), 21);
+    EXPECT_TRUE(cap.lines.empty());
+    EXPECT_EQ(eval_expr(d.op(99, d.num(1), d.num(2))), 0);
+    EXPECT_TRUE(cap.contains("Bad Expression Type 99"));
+}
+
+TEST(DecodeExpr, ShortCircuit) {
+    ReportCapture cap;
+    Db d;
+    Expr* bad = d.op(42, nullptr, nullptr);  // reports when evaluated
+    EXPECT_EQ(eval_expr(d.op(EXPR_AND, d.num(0), bad)), 0);
+    EXPECT_EQ(eval_expr(d.op(EXPR_OR, d.num(3), bad)), 1);
+    EXPECT_TRUE(cap.lines.empty());
+    EXPECT_EQ(eval_expr(d.op(EXPR_AND, d.num(1), d.num(2))), 1);
+    EXPECT_EQ(eval_expr(d.op(EXPR_OR, d.num(0), d.num(0))), 0);
+}
+
+TEST(DecodeExpr, BuiltinsReadTheDecodeInProgress) {
+    // A node whose widths come from peek, pdu_length and frag_offset.
+    Db d;
+    Node* in = d.begin("IN");
+    d.field("rest", d.op(EXPR_SUB, d.ref("pdu_length"), d.ref("frag_offset")));
+    d.end(in);
+    Node* n = d.begin("HDR");
+    // peek(4, 4): the low nibble of byte 0, in source argument order.
+    d.field("p", d.op(EXPR_MUL, d.call("peek", {d.num(4), d.num(4)}), d.num(8)));
+    d.child(d.num(0), nullptr);
+    d.db.add_child("IN", nullptr, 0);
+    d.end(n);
+    EXPECT_EQ(decode(n, {0x01, 0xAA, 0xBB, 0xCC}),
+              "HDR N:HDR@0 F:p@0/8=1 N:IN@8 F:rest@8/24=11189196 /N:IN@8 /N:HDR@0");
+
+    // peek beyond the packet reads zeros and touches nothing past it.
+    Db e;
+    Node* m = e.begin("M");
+    e.field("q", e.op(EXPR_MUL, e.call("peek", {e.num(12), e.num(4)}), e.num(1)));
+    e.field("r", e.call("peek", {e.num(800), e.num(8)}));
+    e.end(m);
+    EXPECT_EQ(decode(m, {0x00, 0x08}), "HDR N:M@0 F:q@0/8=0 F:r@8/0=0 /N:M@0");
+}
