@@ -196,20 +196,20 @@ arg
     ;
 
 expr
-    : '!' expr %prec UNOT      { $$ = DB.make_expression(zm::EXPR_NOT, $2, nullptr); }
-    | expr AND expr            { $$ = DB.make_expression(zm::EXPR_AND, $1, $3); }
-    | expr OR expr             { $$ = DB.make_expression(zm::EXPR_OR, $1, $3); }
-    | expr EQU expr            { $$ = DB.make_expression(zm::EXPR_EQ, $1, $3); }
-    | expr NEQ expr            { $$ = DB.make_expression(zm::EXPR_NE, $1, $3); }
-    | expr '<' expr            { $$ = DB.make_expression(zm::EXPR_LT, $1, $3); }
-    | expr '>' expr            { $$ = DB.make_expression(zm::EXPR_GT, $1, $3); }
-    | expr '&' expr            { $$ = DB.make_expression(zm::EXPR_BAND, $1, $3); }
-    | expr '|' expr            { $$ = DB.make_expression(zm::EXPR_BOR, $1, $3); }
-    | expr '+' expr            { $$ = DB.make_expression(zm::EXPR_ADD, $1, $3); }
-    | expr '-' expr            { $$ = DB.make_expression(zm::EXPR_SUB, $1, $3); }
-    | expr '*' expr            { $$ = DB.make_expression(zm::EXPR_MUL, $1, $3); }
-    | expr '/' expr            { $$ = DB.make_expression(zm::EXPR_DIV, $1, $3); }
-    | expr '%' expr            { $$ = DB.make_expression(zm::EXPR_MOD, $1, $3); }
+    : '!' expr %prec UNOT      { $$ = DB.make_expression(zm::EXPR_NOT, $2, nullptr); if (!$$) YYABORT; }
+    | expr AND expr            { $$ = DB.make_expression(zm::EXPR_AND, $1, $3); if (!$$) YYABORT; }
+    | expr OR expr             { $$ = DB.make_expression(zm::EXPR_OR, $1, $3); if (!$$) YYABORT; }
+    | expr EQU expr            { $$ = DB.make_expression(zm::EXPR_EQ, $1, $3); if (!$$) YYABORT; }
+    | expr NEQ expr            { $$ = DB.make_expression(zm::EXPR_NE, $1, $3); if (!$$) YYABORT; }
+    | expr '<' expr            { $$ = DB.make_expression(zm::EXPR_LT, $1, $3); if (!$$) YYABORT; }
+    | expr '>' expr            { $$ = DB.make_expression(zm::EXPR_GT, $1, $3); if (!$$) YYABORT; }
+    | expr '&' expr            { $$ = DB.make_expression(zm::EXPR_BAND, $1, $3); if (!$$) YYABORT; }
+    | expr '|' expr            { $$ = DB.make_expression(zm::EXPR_BOR, $1, $3); if (!$$) YYABORT; }
+    | expr '+' expr            { $$ = DB.make_expression(zm::EXPR_ADD, $1, $3); if (!$$) YYABORT; }
+    | expr '-' expr            { $$ = DB.make_expression(zm::EXPR_SUB, $1, $3); if (!$$) YYABORT; }
+    | expr '*' expr            { $$ = DB.make_expression(zm::EXPR_MUL, $1, $3); if (!$$) YYABORT; }
+    | expr '/' expr            { $$ = DB.make_expression(zm::EXPR_DIV, $1, $3); if (!$$) YYABORT; }
+    | expr '%' expr            { $$ = DB.make_expression(zm::EXPR_MOD, $1, $3); if (!$$) YYABORT; }
     | '(' expr ')'             { $$ = $2; }
     | NUMBER                   { $$ = DB.make_number($1); }
     | field_ref                { $$ = DB.make_name($1.view()); }

@@ -13,7 +13,6 @@ namespace zm {
 namespace {
 
 const char kModule[] = "pdlc";
-constexpr size_t kMaxFileName = 1024;
 // A named range expands to one symbol per value; beyond this many values it
 // is kept as a low/high pair so that a typo cannot exhaust memory.
 constexpr uint64_t kMaxNamedRange = 65536;
@@ -153,7 +152,7 @@ template <class T> T* ProtoDb::alloc() {
 // Lookups
 
 Node* ProtoDb::find_node(std::string_view name) const {
-    auto it = nodes_.find(std::string(name));
+    auto it = nodes_.find(name);
     return it == nodes_.end() ? nullptr : it->second;
 }
 
@@ -197,7 +196,7 @@ void ProtoDb::for_each_tagged(const char* tag, void (*visit)(int, void*, void*),
 }
 
 void ProtoDb::set_current_file(std::string_view name) {
-    current_file_.assign(name.substr(0, kMaxFileName - 1));
+    current_file_.assign(name);  // any length
 }
 
 const char* ProtoDb::store_file_name(std::string_view name) {
@@ -509,7 +508,14 @@ ChildLink* ProtoDb::add_child(std::string_view name, Expr* selector, int32_t off
 }
 
 Expr* ProtoDb::make_expression(int type, Expr* a, Expr* b) {
+    uint32_t depth = std::max(a ? a->depth_ : 0u, b ? b->depth_ : 0u) + 1;
+    if (depth > kMaxExprDepth) {
+        report(nullptr, kModule, __LINE__, LOG_WARNING, "expression in node \"%s\" nests more than %u operators deep",
+               current_node_ ? current_node_->name_.c_str() : "", kMaxExprDepth);
+        return nullptr;
+    }
     Expr* e = alloc<Expr>();
+    e->depth_ = depth;
     e->type_ = type;
     e->left_ = a;
     e->right_ = b;

@@ -218,6 +218,7 @@ struct Expr {
     ArgCell* args_ = nullptr;          // EXPR_CALL, last argument first
     Symbol* calc_ = nullptr;           // EXPR_CALL of checksum/length: the calculated-value descriptor
     Evaluator evaluator_ = Evaluator::none;
+    uint32_t depth_ = 1;               // levels of operators below and including this one
 
     bool is_binary() const {
         return (type_ >= EXPR_LT && type_ <= EXPR_MOD) || (type_ >= EXPR_NE && type_ <= EXPR_OR);
@@ -329,7 +330,7 @@ public:
     Node* current_node() const { return current_node_; }
     void set_current_node(Node* n) { current_node_ = n; }
     const std::string& current_file() const { return current_file_; }
-    void set_current_file(std::string_view name);  // kept to 1024 bytes
+    void set_current_file(std::string_view name);
     int line() const { return line_; }
     void set_line(int line) { line_ = line; }
     bool abandoned() const { return abandoned_; }
@@ -354,7 +355,10 @@ public:
     // `array`: null for a plain field, unbounded_array() for "[]", else a spec.
     Field* add_field(std::string_view name, Expr* width, FieldAttr* attrs, ArraySpec* array, Expr* selector);
     ChildLink* add_child(std::string_view name, Expr* selector, int32_t offset);
+    // Null (after a report) when the result would nest deeper than kMaxExprDepth:
+    // the caller must end the parse. Keeps every later walk of the tree shallow.
     Expr* make_expression(int type, Expr* a, Expr* b);
+    static constexpr uint32_t kMaxExprDepth = 1000;
     Expr* make_number(uint32_t value);
     Expr* make_name(std::string_view name);            // resolves as described for type 12
     Expr* make_call(std::string_view name, ArgCell* args);
@@ -382,7 +386,11 @@ private:
         Expr* expr;
     };
 
-    std::unordered_map<std::string, Node*> nodes_;
+    struct NameHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, Node*, NameHash, std::equal_to<>> nodes_;
     Node* first_node_ = nullptr;
     Node* last_node_ = nullptr;
     Node* current_node_ = nullptr;

@@ -408,3 +408,17 @@ TEST(PdlPreprocessor, NamesAreNeverSeenByAShell) {
     EXPECT_EQ(run_preprocessor((dir / "missing.pdl").string(), out) != 0, true);
     std::filesystem::remove_all(dir);
 }
+
+TEST(PdlExpressions, DepthIsBoundedAndLongNamesKept) {
+    Db d;
+    ReportCapture cap;
+    std::string chain = "1";
+    for (int i = 0; i < 5000; ++i) chain += " + 1";
+    EXPECT_EQ(d.parse("L { a : " + chain + "; };"), PdlResult::syntax);
+    EXPECT_TRUE(cap.contains("expression in node \"L\" nests more than 1000 operators deep"));
+    std::string name(5000, 'f');
+    EXPECT_EQ(d.parse("# 1 \"" + name + "\"\nLONG { a : 8; };\n"), PdlResult::ok);
+    EXPECT_EQ(std::string(d.db.find_node("LONG")->file_), name);
+    EXPECT_EQ(d.parse("E { a : 8; }"), PdlResult::syntax);  // the error is at the end of the text
+    EXPECT_EQ(d.output().substr(d.output().rfind('(')), "(1): parse error: ''\n");
+}
