@@ -10,6 +10,7 @@
 
 #include "core/debug_flags.h"
 #include "core/report.h"
+#include "filter/sequence.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -386,6 +387,16 @@ TEST(PdlLibrary, ShippedLibraryCompilesSilently) {
     EXPECT_EQ(ls, (std::vector<std::string>{"ls_age", "opt1", "opt2", "opt3", "opt4", "opt5", "opt6", "opt7",
                                             "opt8", "ls_type", "ls_id", "adv_rtr", "ls_seq", "ls_chksum",
                                             "ls_length", "child"}));
+    // A node reached by several links is built with the link written last: the usual value.
+    ChildLink* arp = d.db.find_node("ARP_HDR")->parents_;
+    EXPECT_EQ(arp->node_->name_, "ENET_HDR");
+    EXPECT_EQ(arp->value_, 0x0806u);
+    EXPECT_EQ(d.db.find_node("ICMPv6_ECHO")->parents_->value_, 128u);
+    for (ChildLink* l = d.db.find_node("SNMP_HDR")->parents_; l; l = l->next_) {
+        if (l->node_->name_ != "UDP_HDR") continue;
+        EXPECT_EQ(shape(l->selector_), "(udp_dest_port 15 161)");
+        break;
+    }
     // The file names come from the preprocessor's line markers.
     EXPECT_EQ(std::filesystem::path(d.db.find_node("UDP_HDR")->file_).filename(), "udp.pdl");
 }
@@ -421,4 +432,23 @@ TEST(PdlExpressions, DepthIsBoundedAndLongNamesKept) {
     EXPECT_EQ(std::string(d.db.find_node("LONG")->file_), name);
     EXPECT_EQ(d.parse("E { a : 8; }"), PdlResult::syntax);  // the error is at the end of the text
     EXPECT_EQ(d.output().substr(d.output().rfind('(')), "(1): parse error: ''\n");
+}
+
+TEST(PdlSequences, StepsInWrittenOrderWithFieldLists) {
+    Db d;
+    ASSERT_EQ(d.parse("FIRST { z : 8; }; SQ { f : 8; g : 8; };\n"
+                      "sequence seq_t { filter \"SQ f=1\"; save SQ.f g SQ.g; append \"x\"; other \"y\"; };"),
+              PdlResult::ok);
+    Sequence* s = sequences().find("seq_t");
+    ASSERT_TRUE(s);
+    std::vector<std::string> steps;
+    for (SeqStep* st = s->steps_; st; st = st->next_)
+        steps.push_back(std::to_string(st->type_) + ":" + st->text_ + (st->known_keyword_ ? "" : "?"));
+    EXPECT_EQ(steps, (std::vector<std::string>{"0:SQ f=1", "1:", "3:x", "0:y?"}));
+    // Field lists stay newest first; only NODE.field names resolve (against the first node).
+    SeqRef* r = s->steps_->next_->refs_;
+    EXPECT_EQ(r->field_, d.field("SQ.g"));
+    EXPECT_EQ(r->next_->field_, nullptr);
+    EXPECT_EQ(r->next_->text_, "g");
+    EXPECT_EQ(r->next_->next_->field_, d.field("SQ.f"));
 }
