@@ -267,7 +267,8 @@ NodeAttr* ProtoDb::set_nodeattr(std::string_view name, std::string_view text, ui
         attr->text_ = text;
         break;
     case NATTR_TAGS:
-        attr->tag_ = intern_tag(text);
+        // A number after "=" is the tag's text as written in decimal.
+        attr->tag_ = intern_tag(text.empty() && number ? std::to_string(number) : std::string(text));
         break;
     case NATTR_MAXMTU:
     case NATTR_INDEX:

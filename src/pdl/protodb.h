@@ -343,6 +343,12 @@ public:
     bool is_checksum_name(const char* name) const;
 
     // --- compile operations (called by the PDL parser) ----------------------
+    // They work on the current node. Problems are reported (module "pdlc")
+    // and compiling goes on: duplicate named symbols (Warning, the duplicate
+    // is dropped), unknown fields in array specs and value lists, unknown
+    // checksum types (Warning, the call gets no descriptor), bad array
+    // operators; an unknown node attribute or unsupported field attribute
+    // prints a line on output(). Only a redefinition ends the file.
     // Null on a redefinition: reported, and abandoned() becomes true; the
     // caller must abandon the whole file.
     Node* begin_node(std::string_view name);
