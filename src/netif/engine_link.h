@@ -1,10 +1,4 @@
 // The interface's calls into the filter engine and the decoder, in one place.
-//
-// Each wrapper forwards to the engine. While the engine is not linked into
-// the build (it is built alongside), the wrappers degrade: contexts are plain
-// records, no filter compiles except the empty one, which matches every
-// packet (engine_filters_linked() is false and dispatch marks such handlers
-// matched itself), and nothing is decoded.
 #pragma once
 
 struct Tcl_Interp;
@@ -16,9 +10,6 @@ struct Filter;
 struct Node;
 struct PacketBuffer;
 
-bool engine_filters_linked();
-bool engine_decoder_linked();
-
 DecodeContext* engine_create_context();
 void engine_release_context(DecodeContext* ctx);
 // Null when the text does not compile (the compiler reported why).
@@ -27,7 +18,7 @@ Filter* engine_compile(Tcl_Interp* interp, const char* text, Node* base);
 bool engine_insert(Tcl_Interp* interp, DecodeContext* ctx, const char* name, int* cell, Filter* filter);
 // Removes the filter's instances and frees it.
 void engine_remove(Filter* filter);
-// Builds the buffer's decode tree (advancing ctx's instances) when it has none.
+// Builds the buffer's decode tree (advancing ctx's instances) unless it has a non-empty one.
 void engine_decode(PacketBuffer* buffer, Node* base, DecodeContext* ctx);
 // Detaches and recycles the buffer's decode tree.
 void engine_drop_decode(PacketBuffer* buffer);

@@ -41,23 +41,9 @@ std::unique_ptr<Handler> take_handler(Netif* n, Handler* h) {
     return owned;
 }
 
-bool is_blank(const char* text) {
-    for (; *text; ++text)
-        if (!std::isspace(static_cast<unsigned char>(*text))) return false;
-    return true;
-}
-
 // Compiles one filter text for `h` and adds it to the interface's decode
 // context; false (reported) when it does not compile.
 bool add_filter(Netif* n, Handler* h, const char* text) {
-    if (!engine_filters_linked()) {
-        if (is_blank(text)) {
-            h->match_all_ = true;
-            return true;
-        }
-        report(n->interp_, kModule, __LINE__, LOG_FAULT, "No filter engine: can't compile filter \"%s\"", text);
-        return false;
-    }
     Filter* f = engine_compile(n->interp_, text, n->base_node_);
     if (!f) {
         report(n->interp_, kModule, __LINE__, LOG_FAULT, "Bad filter \"%s\" for packet handler \"%s\"", text,
@@ -267,10 +253,6 @@ void netif_decode(Netif* n, PacketBuffer* b) {
     if (b == n->current_) {
         if (n->current_decoded_) return;
         n->current_decoded_ = true;
-        if (!engine_decoder_linked() || !engine_filters_linked()) {
-            for (auto& h : n->handlers_)
-                if (h->match_all_ && !h->doomed_) h->matched_ = 1;
-        }
         engine_decode(b, n->base_node_, n->ctx_);
         return;
     }

@@ -18,8 +18,9 @@ namespace {
 
 constexpr const char* kModule = "netif";
 constexpr uint32_t kDefaultFrameSize = 1518;
-// The largest room a buffer can hold: its data offsets are 16 bits.
-constexpr uint32_t kMaxFrameSize = 0xFFFFu - kBufferDataOffset - kBufferOverhead;
+// The largest room a buffer can hold: its data offsets are 16 bits (a
+// 65535-byte maxmtu, as for UDP sockets, is cut to this).
+constexpr uint32_t kMaxFrameSize = 0xFFFFu - kBufferDataOffset;
 
 // Interfaces in creation order; the registry owns the records.
 std::vector<std::unique_ptr<Netif>>& registry() {
@@ -264,12 +265,8 @@ Netif* netif_create(Tcl_Interp* interp, int argc, const char** argv) {
         if (!mtu || mtu->number_ == 0) {
             report(interp, kModule, __LINE__, LOG_WARNING, "Base node %s doesn't have maxmtu specified, defaulting to %u",
                    n->base_node_->name_.c_str(), kDefaultFrameSize);
-        } else if (mtu->number_ > kMaxFrameSize) {
-            report(interp, kModule, __LINE__, LOG_WARNING, "Base node %s has maxmtu %u, limiting buffers to %u",
-                   n->base_node_->name_.c_str(), mtu->number_, kMaxFrameSize);
-            room = kMaxFrameSize;
         } else {
-            room = mtu->number_;
+            room = std::min(mtu->number_, kMaxFrameSize);
         }
         pool_init(&n->pool_, room);
         n->pool_ready_ = true;

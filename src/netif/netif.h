@@ -53,7 +53,6 @@ struct Handler {
     void* client_data_ = nullptr;
     std::vector<Filter*> filters_;          // compiled filters in the interface's decode context
     bool doomed_ = false;                   // awaiting deferred deletion: skipped by dispatch and lookups
-    bool match_all_ = false;                // empty filter while no filter engine is linked
 };
 
 // A singly linked FIFO of buffers through their `next` field; a buffer is in

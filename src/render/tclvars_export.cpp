@@ -12,14 +12,6 @@
 #include "netif/engine_link.h"
 #include "pdl/protodb.h"
 
-// Weak until the formatter is part of every build.
-namespace zm {
-void format_field(const DecodeElement& element, const uint8_t* data, uint32_t length, std::string& text,
-                  size_t max) __attribute__((weak));
-void format_field_value(const DecodeElement& element, const uint8_t* data, uint32_t length, std::string& text,
-                        size_t max) __attribute__((weak));
-}  // namespace zm
-
 namespace zm {
 namespace {
 
@@ -118,8 +110,8 @@ void export_packet(Tcl_Interp* interp, DecodeContext* ctx, PacketBuffer* buffer,
                 if (!field || !field->owner_) break;
                 val.clear();
                 sym.clear();
-                if (&format_field_value) format_field_value(e, data, length, val, kTextMax);
-                if (&format_field) format_field(e, data, length, sym, kTextMax);
+                format_field_value(e, data, length, val, kTextMax);
+                format_field(e, data, length, sym, kTextMax);
                 if (val.empty()) val = "{}";
                 if (sym.empty()) sym = "{}";
                 out.add(field_key(field->owner_->name_.c_str(), field, e.index), val, sym);
