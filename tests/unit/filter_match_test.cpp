@@ -200,6 +200,37 @@ TEST_F(Shipped, ThousandFiltersAndContexts) {
     EXPECT_EQ(live_match_points(), before - 2);
 }
 
+TEST_F(Shipped, IndexedValueListsAgreeWithTheTracedPath) {
+    // More than a handful of points on the field: values are looked up, lists included.
+    std::vector<int> cells(20, 0);
+    for (int i = 0; i < 20; ++i) {
+        std::string t = "UDP_HDR udp_dest_port=(" + std::to_string(2000 + i) + "|" + std::to_string(3000 + i) + "|" +
+                        std::to_string(3000 + i) + ")";
+        add(t.c_str(), &cells[i]);
+    }
+    run(udp_frame(3007));
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(cells[i], i == 7 ? 1 : 0) << i;
+
+    // With debug reports wanted every point is walked and reported; the outcome is the same.
+    int saved = log_settings().level;
+    log_settings().level = 1;
+    {
+        ReportCapture cap;
+        run(udp_frame(2003));
+        log_settings().level = saved;
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(cells[i], i == 3 ? 1 : 0) << i;
+        uint32_t f3 = ctx->completed->filter_->number_;
+        uint32_t i3 = ctx->completed->number_;
+        std::string hit = "filter " + std::to_string(f3) + " instance " + std::to_string(i3) +
+                          " field udp_dest_port val 7d3, match 1 out of 2";
+        EXPECT_TRUE(cap.contains(hit)) << hit;
+        EXPECT_TRUE(cap.contains("field udp_dest_port val bb8, NO match"));
+        EXPECT_TRUE(cap.contains("filter " + std::to_string(f3) + " instance " + std::to_string(i3) +
+                                 " matched completely"));
+        EXPECT_TRUE(cap.contains("node UDP_HDR match 1 out of 2"));
+    }
+}
+
 TEST_F(Shipped, ComparisonsStayInsideTheBytes) {
     int cell = 0;
     add("UDP_HDR udp_dest_port=53", &cell);
