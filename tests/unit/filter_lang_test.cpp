@@ -198,6 +198,14 @@ TEST(FilterLanguage, NestingAndItsStack) {
     Compiled d = compile(deep.c_str());
     EXPECT_TRUE(d.filter);
     EXPECT_NE(d.out.find("lex_node_stack blown!\n"), std::string::npos);
+
+    // The parser's stack is bounded too.
+    std::string abyss = "ENET_HDR";
+    for (int i = 0; i < 5000; ++i) abyss += " < IP_HDR";
+    Compiled a = compile(abyss.c_str());
+    EXPECT_FALSE(a.filter);
+    EXPECT_NE(a.out.find("parser stack overflow\n"), std::string::npos);
+    EXPECT_TRUE(compile("IP_HDR < UDP_HDR >").filter);
 }
 
 TEST(FilterLanguage, ScannerLimitsAndSendOnlyTokens) {
