@@ -303,14 +303,16 @@ void netif_schedule_dispatch(Netif* n) {
     Tcl_DoWhenIdle(netif_dispatch, n);
 }
 
-// The callback is no longer pending once it runs, so a handler that waits in
-// the event loop (a nested receive) still gets later buffers dispatched.
+// The next dispatch is scheduled before the handlers run, so a handler that
+// waits in the event loop (a nested receive) still gets later buffers.
 void netif_dispatch(void* data) {
     auto* n = static_cast<Netif*>(data);
     n->dispatch_scheduled_ = false;
     PacketBuffer* b = n->rqueue_.pop();
     if (!b) return;
     long queued = n->rqueue_.length;
+    // The next buffer is due whether or not this one's handlers return soon.
+    if (queued > 0) netif_schedule_dispatch(n);
 
     // A dispatch nested inside a handler of this interface keeps the outer
     // buffer's state (current buffer, matched flags) and restores it after.
