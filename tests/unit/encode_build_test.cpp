@@ -195,6 +195,13 @@ TEST_F(Encode, OverrunIsReportedBeforeAnyWriteOutsideTheRoom) {
         EXPECT_FALSE(ok_);
         EXPECT_TRUE(cap.contains("Overran 60-byte buffer"));
     }
+    {
+        // A width taken from an earlier field: 1600 bits of hardware address.
+        ReportCapture cap;
+        build("ARP_HDR arp_hw_len=200 arp_src_hw=01:02:03:04:05:06", "ENET_HDR", 64);
+        EXPECT_FALSE(ok_);
+        EXPECT_TRUE(cap.contains("Overran 64-byte buffer"));
+    }
     // Exactly the room fits.
     std::string raw = "RAWDATA 0x" + std::string(2 * 46, 'A');
     auto p = build(raw.c_str(), "ENET_HDR", 60);
