@@ -9,9 +9,11 @@
 #include "core/report.h"
 #include "decode/decode.h"
 #include "decode/expr.h"
+#include "filter/filter.h"
 #include "filter/match.h"
 #include "pdl/protodb.h"
 #include "decode_util.h"
+#include "test_interp.h"
 
 using namespace zm;
 using zm_test::Packet;
@@ -388,4 +390,42 @@ TEST(DecodeExpr, BuiltinsReadTheDecodeInProgress) {
     e.field("r", e.call("peek", {e.num(800), e.num(8)}));
     e.end(m);
     EXPECT_EQ(decode(m, {0x00, 0x08}), "HDR N:M@0 F:q@0/8=0 F:r@8/0=0 /N:M@0");
+}
+
+// The walk drives the filter engine: an empty node is still "entered", fields
+// are read with their bytes, and owner cells tell the result after the decode.
+TEST(DecodeWalk, FilterPassInTheSameWalk) {
+    Db d;
+    Node* empty = d.begin("EMPTY");
+    d.end(empty);
+    Node* n = d.begin("HDR");
+    d.field("t", 8);
+    d.field("name", d.num(40), "name %str");
+    d.child(d.num(0), d.ref("t"));
+    d.db.add_child("EMPTY", d.num(1), 0);
+    d.end(n);
+
+    DecodeContext* ctx = create_context();
+    int cells[3] = {0, 0, 0};
+    const char* texts[] = {"EMPTY", "HDR t=1", "HDR name=hello"};
+    for (int i = 0; i < 3; ++i) {
+        std::unique_ptr<Filter> f = compile_filter(d.db, texts[i], n, false);
+        ASSERT_TRUE(f) << texts[i];
+        insert_instance(zm_test_interp(), ctx, texts[i], &cells[i], f.release());
+    }
+    auto run = [&](const std::vector<uint8_t>& bytes) {
+        Packet p(bytes);
+        EXPECT_TRUE(decode_packet(p.buf, n, ctx));
+        EXPECT_EQ(ctx->buffer, nullptr);  // cleared after the decode
+        return std::to_string(cells[0]) + std::to_string(cells[1]) + std::to_string(cells[2]);
+    };
+    // t = 1 selects EMPTY after the name (the child is reached only while bytes remain).
+    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l', 'o', 0xEE}), "111");
+    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l', 'o'}), "011");
+    EXPECT_EQ(run({2, 'h', 'e', 'l', 'l', 'o', 0xEE}), "001");
+    // The name cut short ends the packet before the child: no EMPTY, no name match,
+    // and the comparison reads nothing past the packet.
+    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l'}), "010");
+    release_context(ctx);
+    for (Node* x = d.db.first_node(); x; x = x->next_) EXPECT_EQ(x->match_points_, nullptr);
 }
