@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -23,6 +24,20 @@ bool CaptureFile::open_write(const std::string& path) {
     close();
     fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     return fd_ >= 0;
+}
+
+bool CaptureFile::open_temporary() {
+    close();
+    const char* dir = std::getenv("TMPDIR");
+    std::string base = dir && *dir ? dir : "/tmp";
+    fd_ = ::open(base.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd_ >= 0) return true;
+    // File systems without O_TMPFILE: a named file, unlinked at once.
+    std::string name = base + "/zemko-spill-XXXXXX";
+    fd_ = mkostemp(name.data(), O_CLOEXEC);
+    if (fd_ < 0) return false;
+    ::unlink(name.c_str());
+    return true;
 }
 
 void CaptureFile::close() {

@@ -25,6 +25,9 @@ public:
     bool open_read(const std::string& path);
     // Creates or truncates the file (permissions 0644) for writing.
     bool open_write(const std::string& path);
+    // An anonymous file for reading and writing (in $TMPDIR or /tmp), gone
+    // when closed.
+    bool open_temporary();
     void close();
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }

@@ -71,9 +71,11 @@ std::vector<std::string> pcap_link_candidates(uint32_t link_type) {
     return {};
 }
 
-void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
-                         uint32_t* usec) {
-    int64_t t = int64_t{file_secs} - int64_t{time_offset};
+namespace {
+
+// Seconds since the epoch of a local civil time given as seconds since
+// 1900-01-01 00:00 in four-year-cycle arithmetic.
+int64_t civil_to_epoch(int64_t t) {
     int64_t d = floor_div(t, 86400);
     int64_t r = t - d * 86400;
     int64_t cycle = floor_div(d, 1461);
@@ -84,8 +86,27 @@ void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_of
     int month = (i - 1) % 12 + 1;
     int day = c - kCycleDays[static_cast<size_t>(i - 1)] + 1;
     int hour = static_cast<int>(r / 3600), minute = static_cast<int>((r % 3600) / 60), second = static_cast<int>(r % 60);
-    *sec = clamp_seconds(local_epoch_seconds(static_cast<int>(year), month - 1, day, hour, minute, second));
+    return local_epoch_seconds(static_cast<int>(year), month - 1, day, hour, minute, second);
+}
+
+}  // namespace
+
+void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
+                         uint32_t* usec) {
+    *sec = clamp_seconds(civil_to_epoch(int64_t{file_secs} - int64_t{time_offset}));
     *usec = fraction / kPcapFractionPerUsec;
+}
+
+uint32_t PcapReader::HourCache::seconds(uint32_t file_secs, uint32_t time_offset) {
+    int64_t t = int64_t{file_secs} - int64_t{time_offset};
+    int64_t h = floor_div(t, 3600);
+    if (h != hour) {
+        // Local time changes (daylight saving) fall on whole hours, so one
+        // conversion per hour of capture serves every record in it.
+        hour = h;
+        epoch = civil_to_epoch(h * 3600);
+    }
+    return clamp_seconds(epoch + (t - h * 3600));
 }
 
 void pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction) {
@@ -106,6 +127,7 @@ uint32_t pcap_slot_size(uint32_t longest) { return (longest + 31) / 32 * 32; }
 
 PcapOpenResult PcapReader::open(const std::string& path) {
     path_ = path;
+    clock_ = HourCache{};
     records_read_ = 0;
     remaining_ = 0;
     header_ = PcapHeader{};
@@ -133,8 +155,9 @@ uint64_t PcapReader::record_offset(uint32_t index) const {
     return uint64_t{kPcapHeaderSize} + uint64_t{index} * header_.record_size;
 }
 
-void PcapReader::fill_buffer(PacketBuffer* b, const RecordHeader& h, uint32_t frame) const {
-    pcap_time_from_file(h.secs, h.fraction, header_.time_offset, &b->sec, &b->usec);
+void PcapReader::fill_buffer(PacketBuffer* b, const RecordHeader& h, uint32_t frame) {
+    b->sec = clock_.seconds(h.secs, header_.time_offset);
+    b->usec = h.fraction / kPcapFractionPerUsec;
     b->frame = frame;
     b->direction = h.direction <= DIR_TX ? h.direction : DIR_RX;
     // Only a wire length beyond the captured bytes means the frame was cut.
@@ -205,62 +228,46 @@ PacketBuffer* PcapReader::fetch(Pool* pool, uint32_t frame) {
 
 // ---- writing
 
-PcapWriter::~PcapWriter() { release_pending(); }
-
-bool PcapWriter::open(const std::string& path) { return file_.open_write(path); }
+bool PcapWriter::open(const std::string& path) { return file_.open_write(path) && spill_.open_temporary(); }
 
 void PcapWriter::add(PacketBuffer* buffer) {
-    buffer->next = nullptr;
-    if (last_)
-        last_->next = buffer;
-    else
-        first_ = buffer;
-    last_ = buffer;
+    uint8_t rec[kPcapRecordHeaderSize];
+    uint32_t secs = 0, fraction = 0;
+    pcap_time_to_file(buffer->sec, buffer->usec, &secs, &fraction);
+    uint32_t len = buffer->length();
+    uint32_t wire = buffer->trunc_len ? std::min<uint32_t>(buffer->trunc_len, 0xFFFF) : len;
+    put_net32(rec, secs);
+    put_net32(rec + 4, fraction);
+    put_net32(rec + 8, buffer->direction == DIR_TX ? 2 : 1);
+    put_net16(rec + 12, static_cast<uint16_t>(wire));
+    put_net16(rec + 14, static_cast<uint16_t>(len));
+    spill_ok_ = spill_.write(rec, sizeof rec) && spill_.write(buffer->data(), len) && spill_ok_;
     ++count_;
-    longest_ = std::max(longest_, buffer->length());
-}
-
-void PcapWriter::release_pending() {
-    while (first_) {
-        PacketBuffer* b = first_;
-        first_ = b->next;
-        b->next = nullptr;
-        buffer_free(b);
-    }
-    last_ = nullptr;
-    count_ = 0;
-    longest_ = 0;
+    longest_ = std::max(longest_, len);
+    buffer_free(buffer);
 }
 
 bool PcapWriter::finish(uint32_t link_type) {
-    if (!file_.is_open()) {
-        release_pending();
-        return false;
-    }
+    if (!file_.is_open()) return false;
+    bool ok = spill_ok_ && spill_.flush();
     uint32_t slot = pcap_slot_size(longest_);
     uint8_t head[kPcapHeaderSize];
     const uint32_t fields[8] = {kPcapMagic, kPcapVersion, link_type, kPcapTimeOffset, kPcapRecordHeaderSize,
                                 slot + kPcapRecordHeaderSize, count_, 0};
     for (size_t i = 0; i < 8; ++i) put_net32(head + 4 * i, fields[i]);
-    bool ok = file_.write(head, sizeof head);
-    for (PacketBuffer* b = first_; b; b = b->next) {
+    ok = file_.write(head, sizeof head) && ok;
+    std::vector<uint8_t> data(0xFFFF);
+    spill_.seek(0);
+    for (uint32_t n = 0; n < count_ && ok; ++n) {
         uint8_t rec[kPcapRecordHeaderSize];
-        uint32_t secs = 0, fraction = 0;
-        pcap_time_to_file(b->sec, b->usec, &secs, &fraction);
-        uint32_t len = b->length();
-        uint32_t wire = b->trunc_len ? std::min<uint32_t>(b->trunc_len, 0xFFFF) : len;
-        put_net32(rec, secs);
-        put_net32(rec + 4, fraction);
-        put_net32(rec + 8, b->direction == DIR_TX ? 2 : 1);
-        put_net16(rec + 12, static_cast<uint16_t>(wire));
-        put_net16(rec + 14, static_cast<uint16_t>(len));
-        ok = file_.write(rec, sizeof rec) && ok;
-        ok = file_.write(b->data(), len) && ok;
-        ok = file_.write_zeros(slot - len) && ok;
+        uint32_t len = 0;
+        ok = spill_.read(rec, sizeof rec) == sizeof rec && (len = get_net16(rec + 14)) <= slot &&
+             spill_.read(data.data(), len) == len;
+        ok = ok && file_.write(rec, sizeof rec) && file_.write(data.data(), len) && file_.write_zeros(slot - len);
     }
     ok = file_.flush() && ok;
     file_.close();
-    release_pending();
+    spill_.close();
     return ok;
 }
 

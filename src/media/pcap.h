@@ -86,40 +86,48 @@ private:
     };
     static RecordHeader parse_record_header(const uint8_t* p);
     uint64_t record_offset(uint32_t index) const;
-    void fill_buffer(PacketBuffer* b, const RecordHeader& h, uint32_t frame) const;
+    void fill_buffer(PacketBuffer* b, const RecordHeader& h, uint32_t frame);
+
+    // The file-to-buffer time conversion, converting local time once per hour.
+    struct HourCache {
+        int64_t hour = INT64_MIN;
+        int64_t epoch = 0;
+        uint32_t seconds(uint32_t file_secs, uint32_t time_offset);
+    };
 
     Tcl_Interp* interp_;
     std::string path_;
     CaptureFile file_;
     PcapHeader header_;
+    HourCache clock_;
     uint32_t remaining_ = 0;
     uint32_t records_read_ = 0;
 };
 
-// Collects buffers and writes the whole file when finished. The file is
-// created (empty) by open.
+// Writes a capture file whose slot size is known only at the end. Each added
+// packet's record goes at once to an unlinked temporary file and the buffer
+// is released, so memory stays flat however many packets are written; finish
+// copies the records into the capture file with the final slot size. The
+// capture file is created (empty) by open.
 class PcapWriter {
 public:
     PcapWriter() = default;
-    ~PcapWriter();  // releases buffers still pending
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
+    // Creates the capture file and the temporary file; false (errno set) when
+    // either cannot be created.
     bool open(const std::string& path);
-    // Keeps the buffer (linked through its next field) until finish.
+    // Records the packet and releases the buffer.
     void add(PacketBuffer* buffer);
     uint32_t pending() const { return count_; }
-    // Writes header and records, releases the buffers and closes the file;
-    // false on a write error.
+    // Writes header and records and closes the file; false on an I/O error.
     bool finish(uint32_t link_type);
-    int descriptor() const { return file_.fd(); }
 
 private:
-    void release_pending();
-
     CaptureFile file_;
-    PacketBuffer* first_ = nullptr;
-    PacketBuffer* last_ = nullptr;
+    CaptureFile spill_;
+    bool spill_ok_ = true;
     uint32_t count_ = 0;
     uint32_t longest_ = 0;
 };

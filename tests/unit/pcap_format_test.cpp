@@ -208,6 +208,54 @@ TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
     }
 }
 
+TEST_F(PcapFile, ReaderTimesAcrossDaylightSavingChanges) {
+    // Records every 7 minutes through both 2024 changes in Berlin: the reader
+    // (which converts local time once per hour) must agree with the exact
+    // conversion, and times outside the repeated hour must round-trip.
+    TimeZone zone("Europe/Berlin");
+    std::string path = scratch("dst");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    std::vector<uint32_t> stamps;
+    for (uint32_t start : {1711843200u, 1729990800u})  // 2024-03-31 00:00 UTC, 2024-10-27 01:00 UTC
+        for (uint32_t t = start - 3 * 3600; t < start + 4 * 3600; t += 420) stamps.push_back(t);
+    for (uint32_t t : stamps) w.add(packet(20, t, 1));
+    ASSERT_TRUE(w.finish(1));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r, 1000);
+    ASSERT_EQ(got.size(), stamps.size());
+    std::vector<uint8_t> bytes = get_file(path);
+    for (size_t i = 0; i < got.size(); ++i) {
+        const uint8_t* rec = &bytes[32 + i * (32 + 16)];
+        uint32_t exact = 0, usec = 0;
+        pcap_time_from_file(get_net32(rec), get_net32(rec + 4), kPcapTimeOffset, &exact, &usec);
+        EXPECT_EQ(got[i]->sec, exact) << stamps[i];
+        bool repeated_hour = stamps[i] >= 1729990800u - 3600 && stamps[i] < 1729990800u + 3600;
+        if (!repeated_hour) EXPECT_EQ(got[i]->sec, stamps[i]);
+    }
+}
+
+TEST_F(PcapFile, WriterReleasesBuffersAsItGoes) {
+    std::string path = scratch("flat");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    buffer_free(pool_get(&pool_));  // the pool's first block
+    uint64_t blocks = pool_blocks_allocated();
+    for (uint32_t i = 0; i < 1000; ++i) w.add(packet(1 + i % 200, 1700000000 + i, i));
+    EXPECT_EQ(pool_blocks_allocated(), blocks);  // every buffer went back to the pool
+    EXPECT_EQ(w.pending(), 1000u);
+    ASSERT_TRUE(w.finish(1));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    EXPECT_EQ(r.header().record_size, 224u + 16);  // longest 200, rounded up to 224
+    auto got = read_all(r, 2000);
+    ASSERT_EQ(got.size(), 1000u);
+    EXPECT_EQ(got[999]->length(), 1 + 999u % 200);
+    EXPECT_EQ(got[999]->data()[3], static_cast<uint8_t>(3 * 7 + 1 + 999 % 200));
+    EXPECT_EQ(got[999]->usec, 999u);
+}
+
 TEST(PcapTime, FileEpochAndCycle) {
     TimeZone zone("UTC");
     uint32_t sec = 0, usec = 0;
