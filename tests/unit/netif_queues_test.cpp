@@ -1,0 +1,217 @@
+// Interface internals: the saved-buffer table, the write queue against a media that blocks, lookup with re-reading.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <random>
+
+#include "core/buffer.h"
+#include "core/groups.h"
+#include "core/report.h"
+#include "media/media.h"
+#include "netif/netif.h"
+#include "pdl/protodb.h"
+#include "test_interp.h"
+
+namespace zm {
+namespace {
+
+TEST(NetifFrameTable, MatchesAMapThroughInsertsAndErases) {
+    std::vector<PacketBuffer> store(600);
+    FrameTable table;
+    std::map<uint32_t, PacketBuffer*> model;
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20000; ++round) {
+        uint32_t frame = 1 + rng() % 600;
+        PacketBuffer* b = &store[frame - 1];
+        b->frame = frame;
+        if (rng() % 3) {
+            table.insert(b);
+            model[frame] = b;
+        } else {
+            table.erase(frame);
+            model.erase(frame);
+        }
+        if (round % 97 == 0)
+            for (uint32_t f = 1; f <= 600; ++f) {
+                auto it = model.find(f);
+                ASSERT_EQ(table.find(f), it == model.end() ? nullptr : it->second) << "frame " << f;
+            }
+    }
+}
+
+// A media class for the tests: reads `g_frames` small frames, writes that
+// block while `g_block` is set, and re-reads any frame it has produced.
+int g_frames = 0;
+bool g_block = false;
+int g_written = 0;
+
+struct FakeState : MediaState {
+    int fd = -1;
+    uint32_t produced = 0;
+    ~FakeState() override {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+PacketBuffer* fake_buffer(Pool* pool, uint32_t frame) {
+    PacketBuffer* b = pool_get(pool);
+    b->append(20);
+    b->data()[0] = static_cast<uint8_t>(frame);
+    b->frame = frame;
+    return b;
+}
+
+int fake_open(MediaPort& port, int, const char**) {
+    auto s = std::make_unique<FakeState>();
+    s->fd = ::open("/dev/null", O_RDWR);
+    port.descriptor = s->fd;
+    port.generic_events = true;
+    port.mode = "rw";
+    port.state = std::move(s);
+    return 0;
+}
+void fake_close(MediaPort& port) { port.state.reset(); }
+PacketBuffer* fake_read(MediaPort& port) {
+    auto* s = static_cast<FakeState*>(port.state.get());
+    if (s->produced >= static_cast<uint32_t>(g_frames)) return media_end_of_input();
+    return fake_buffer(port.pool, ++s->produced);
+}
+int fake_write(MediaPort&, PacketBuffer* b) {
+    if (g_block) {
+        buffer_free(b);
+        errno = EWOULDBLOCK;
+        return -1;
+    }
+    if (b) {
+        ++g_written;
+        buffer_free(b);
+    }
+    return 0;
+}
+PacketBuffer* fake_fetch(MediaPort& port, uint32_t frame) {
+    auto* s = static_cast<FakeState*>(port.state.get());
+    return frame >= 1 && frame <= s->produced ? fake_buffer(port.pool, frame) : nullptr;
+}
+
+class NetifFake : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Tcl_Interp* interp = zm_test_interp();
+        register_media_group(interp);
+        register_netif_group(interp);
+        MediaClass cls;
+        cls.name = "netif_unit_fake";
+        cls.open = fake_open;
+        cls.close = fake_close;
+        cls.read = fake_read;
+        cls.write = fake_write;
+        cls.overflow = media_flow_control;
+        cls.fetch = fake_fetch;
+        register_media_class(cls);
+        ProtoDb& db = protodb();
+        db.set_current_file("netif_unit.pdl");
+        Node* node = db.begin_node("NETIF_UNIT_HDR");
+        NodeAttr* base = db.set_nodeattr("BASE", "UNIT", 0);
+        NodeAttr* mtu = db.set_nodeattr("maxmtu", "", 200);
+        mtu->next_ = base;
+        db.add_field("a", db.make_number(16), nullptr, nullptr, nullptr);
+        db.end_node(node, mtu);
+    }
+    void SetUp() override {
+        g_frames = 0;
+        g_block = false;
+        g_written = 0;
+        ASSERT_EQ(eval("netif q netif_unit_fake NETIF_UNIT_HDR"), TCL_OK);
+        netif_ = find_netif("q");
+        ASSERT_NE(netif_, nullptr);
+    }
+    void TearDown() override { eval("q close"); }
+
+    int eval(const char* script) { return Tcl_Eval(zm_test_interp(), script); }
+    // Runs events until the interface has read and dispatched `count` frames.
+    void run_until_read(uint32_t count) {
+        for (int i = 0; i < 100000 && (netif_->rpktcount_ < count || netif_->rqueue_.length > 0); ++i)
+            Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
+    }
+
+    Netif* netif_ = nullptr;
+};
+
+TEST_F(NetifFake, WriteQueueFillsToWritehwThenDropsAndDrainsWhenWritable) {
+    ASSERT_EQ(eval("q configure -writehw 3"), TCL_OK);
+    g_block = true;
+    ReportCapture capture;
+    // The first write would block: the interface waits for writability.
+    EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
+    EXPECT_TRUE(netif_->event_mask_ & TCL_WRITABLE);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
+    EXPECT_EQ(netif_->wqueue_.length, 3);
+    EXPECT_EQ(netif_->wdropcount_, 2u);
+    EXPECT_EQ(netif_->wpktcount_, 6u);
+    EXPECT_TRUE(capture.contains("Buffer dropped due to write queue overflow for \"q\""));
+
+    g_block = false;
+    for (int i = 0; i < 100 && g_written < 3; ++i) Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
+    EXPECT_EQ(g_written, 3);
+    EXPECT_EQ(netif_->wqueue_.length, 0);
+    EXPECT_FALSE(netif_->event_mask_ & TCL_WRITABLE);
+    EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 0);
+    EXPECT_EQ(g_written, 4);
+}
+
+TEST_F(NetifFake, LookupResolvesCurrentSavedAndReReadsEvicted) {
+    g_frames = 3;
+    ASSERT_EQ(eval("q configure -savedhw 2; q register -variable ::unit_got; q enable"), TCL_OK);
+    run_until_read(3);
+    EXPECT_STREQ(Tcl_GetVar(zm_test_interp(), "unit_got", TCL_GLOBAL_ONLY), "1 2 3");
+    EXPECT_EQ(netif_->saved_list_.length, 2);
+
+    PacketBuffer* three = lookup_buffer(netif_, "3");
+    ASSERT_NE(three, nullptr);
+    EXPECT_EQ(three->frame, 3u);
+    EXPECT_EQ(lookup_buffer(netif_, "0x3"), three);  // automatic base
+    EXPECT_EQ(lookup_buffer(netif_, "0"), nullptr);
+    EXPECT_EQ(lookup_buffer(netif_, "junk"), nullptr);
+    EXPECT_EQ(lookup_buffer(netif_, "9"), nullptr);
+
+    // Frame 1 was evicted: the media re-reads it and it is kept, pushing out frame 2.
+    PacketBuffer* one = lookup_buffer(netif_, "1");
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(one->frame, 1u);
+    EXPECT_EQ(one->data()[0], 1);
+    EXPECT_EQ(netif_->saved_list_.length, 2);
+    EXPECT_EQ(netif_->saved_.find(2), nullptr);
+    EXPECT_EQ(lookup_buffer(netif_, "1"), one);
+    Tcl_UnsetVar(zm_test_interp(), "unit_got", TCL_GLOBAL_ONLY);
+}
+
+TEST_F(NetifFake, FlowControlPausesReadingAndResumesAtTheLowWaterMark) {
+    g_frames = 50;
+    ASSERT_EQ(eval("q configure -readhw 4 -readlw 2; q register -internal null_internal; q enable"), TCL_OK);
+    long longest = 0;
+    for (int i = 0; i < 100000 && (netif_->rpktcount_ < 50 || netif_->rqueue_.length > 0); ++i) {
+        Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
+        longest = std::max(longest, netif_->rqueue_.length);
+    }
+    EXPECT_EQ(netif_->rpktcount_, 50u);
+    EXPECT_EQ(netif_->rdropcount_, 0u);
+    EXPECT_LE(longest, 5);
+}
+
+TEST_F(NetifFake, DisableDuringAPauseOutlastsTheResume) {
+    g_frames = 50;
+    ASSERT_EQ(eval("q configure -readhw 4 -readlw 2; q register -internal null_internal; q enable"), TCL_OK);
+    for (int i = 0; i < 1000 && !netif_->paused_; ++i) Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
+    ASSERT_TRUE(netif_->paused_);
+    ASSERT_EQ(eval("q disable"), TCL_OK);
+    for (int i = 0; i < 1000; ++i) Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
+    EXPECT_EQ(netif_->rqueue_.length, 0);
+    EXPECT_EQ(netif_->rpktcount_, 5u);
+    EXPECT_FALSE(netif_->event_mask_ & TCL_READABLE);
+}
+
+}  // namespace
+}  // namespace zm
