@@ -99,30 +99,6 @@ TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
     EXPECT_EQ(find_field(nullptr, "IP_HDR.ip_ttl")->cur_offset_, 112u + 64u);
 }
 
-TEST_F(DecodeLibrary, ChildChosenByCondition) {
-    Packet p(enet(0x0800, ipv4(17, udp(69, 2000, {0, 1, 'f', 0, 'o', 'c', 't', 'e', 't', 0}))));
-    ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
-    EXPECT_NE(nodes(p.buf).find("N:TFTP_HDR@336"), std::string::npos) << nodes(p.buf);
-}
-
-TEST_F(DecodeLibrary, TcpOptionsArray) {
-    std::vector<uint8_t> tcp = {0x04, 0x00, 0x00, 0x50, 0, 0, 0, 1, 0, 0, 0, 0, 0x80, 0x02, 0x20, 0x00, 0, 0, 0, 0,
-                                0x02, 0x04, 0x05, 0xB4, 0x01, 0x03, 0x03, 0x07, 0x04, 0x02, 0x00, 0x00};
-    Packet p(enet(0x0800, ipv4(6, tcp)));
-    ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
-    EXPECT_EQ(nodes(p.buf),
-              "N:ENET_HDR@0 N:IP_HDR@112 A:ip_options@272 N:ip_options@272[1] /N:ip_options@272 /A:ip_options@272 "
-              "N:TCP_HDR@272 A:tcp_options@432 N:tcp_options@432[1] /N:tcp_options@432 N:tcp_options@464[2] "
-              "/N:tcp_options@464 N:tcp_options@472[3] /N:tcp_options@472 N:tcp_options@496[4] /N:tcp_options@496 "
-              "N:tcp_options@512[5] /N:tcp_options@512 N:tcp_options@520[6] /N:tcp_options@520 /A:tcp_options@432 "
-              "/N:TCP_HDR@272 /N:IP_HDR@112 /N:ENET_HDR@0");
-    EXPECT_EQ(text_of(p.buf, "tcp_flags"), "SYN");
-    EXPECT_EQ(text_of(p.buf, "tcpopt_kind"), "MSS");
-    EXPECT_EQ(text_of(p.buf, "tcpopt_data"), "0x5b4");
-}
-
-// Every prefix of each frame decodes to a balanced tree, and every field formats,
-// without touching a byte past the prefix (the packet ends the allocation).
 TEST_F(DecodeLibrary, EveryPrefixDecodesSafely) {
     std::vector<std::vector<uint8_t>> frames = {
         enet(0x0800, ipv4(17, udp(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c'}))),

@@ -79,11 +79,9 @@ TEST(DecodeWalk, PlainFieldsOfOddWidthsAndTheirCells) {
     EXPECT_EQ(decode(n, bytes),
               "HDR N:HDR@0 F:a@0/3=5 F:b@3/13=291 F:c@16/0=0 F:d@16/40=0 F:e@56/32=3735928559 /N:HDR@0");
     EXPECT_EQ(a->cur_value_, 5u);
-    EXPECT_EQ(a->cur_width_, 3u);
-    EXPECT_EQ(a->cur_offset_, 0u);
 }
 
-TEST(DecodeWalk, ShortPacketCutsTheFieldAndStops) {
+TEST(DecodeWalk, WidthsCutToThePacketAndNegativeWidths) {
     LogLevel all(0);
     ReportCapture cap;
     Db d;
@@ -94,30 +92,15 @@ TEST(DecodeWalk, ShortPacketCutsTheFieldAndStops) {
     d.end(n);
     EXPECT_EQ(decode(n, {0x12, 0x34, 0x56}), "HDR N:HDR@0 F:a@0/16=4660 F:b@16/8=86 /N:HDR@0");
     EXPECT_TRUE(cap.contains("Bad field width 32 in field \"HDR.b\" during receive - offset is 16 total bits are 24"));
-}
 
-TEST(DecodeWalk, NegativeWidthIsZeroWithAWarning) {
-    ReportCapture cap;
-    Db d;
-    Node* n = d.begin("HDR");
-    d.field("a", 8);
-    d.field("b", d.op(EXPR_SUB, d.ref("a"), d.num(10)));
-    d.field("c", 8);
-    d.end(n);
-    EXPECT_EQ(decode(n, {3, 7}), "HDR N:HDR@0 F:a@0/8=3 F:b@8/0=0 F:c@8/8=7 /N:HDR@0");
+    Db e;
+    Node* m = e.begin("M");
+    e.field("a", 8);
+    e.field("b", e.op(EXPR_SUB, e.ref("a"), e.num(10)));
+    e.field("c", 8);
+    e.end(m);
+    EXPECT_EQ(decode(m, {3, 7}), "HDR N:M@0 F:a@0/8=3 F:b@8/0=0 F:c@8/8=7 /N:M@0");
     EXPECT_TRUE(cap.contains("width expression for field \"b\" is negative"));
-}
-
-TEST(DecodeWalk, EmptyNodeIsReportedToTheFilterEngineButEmitsNothing) {
-    Db d;
-    Node* empty = d.begin("EMPTY");
-    d.end(empty);
-    Node* n = d.begin("HDR");
-    d.field("t", 8);
-    d.child(d.num(0), d.ref("t"));
-    d.db.add_child("EMPTY", nullptr, 0);
-    d.end(n);
-    EXPECT_EQ(decode(n, {1}), "HDR N:HDR@0 F:t@0/8=1 /N:HDR@0");
 }
 
 TEST(DecodeWalk, ChildSelection) {
@@ -211,18 +194,6 @@ TEST(DecodeWalk, Arrays) {
     f.field("tail", 8);
     f.end(k);
     EXPECT_EQ(decode(k, {0xEE}), "HDR N:K@0 A:p@0 N:p@0[1] /N:p@0 /A:p@0 F:tail@0/8=238 /N:K@0");
-    // With a width, elements repeat until it is used up.
-    Db g;
-    Node* o4 = g.begin("p");
-    g.field("q", 8);
-    g.end(o4);
-    Node* k2 = g.begin("K");
-    g.array("p", g.num(16), nullptr);
-    g.field("tail", 8);
-    g.end(k2);
-    EXPECT_EQ(decode(k2, {1, 2, 0xEE}),
-              "HDR N:K@0 A:p@0 N:p@0[1] F:q@0/8=1[1] /N:p@0 N:p@8[2] F:q@8/8=2[2] /N:p@8 /A:p@0 "
-              "F:tail@16/8=238 /N:K@0");
 }
 
 TEST(DecodeWalk, SelfReferenceAndEmptyElementsStop) {
@@ -285,45 +256,23 @@ TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
     buffer_free(e);
     EXPECT_EQ(lent.count(), 4u);
 
+    // A tree beyond the block's room grows and stays balanced.
+    Db g;
+    Node* k = g.begin("K");
+    g.array("b", g.num(0), g.db.make_array_count(100));
+    g.end(k);
+    Node* el = g.begin("b");
+    g.field("x", 8);
+    g.end(el);
+    Packet big(std::vector<uint8_t>(100, 0x5A));
+    ASSERT_TRUE(decode_packet(big.buf, k, nullptr));
+    EXPECT_EQ(decode_tree(big.buf)->count(), 305u);  // HDR, K, array, 100 x (node, field, end), two ends
+
     // No base node: no tree.
     PacketBuffer* f = buffer_alloc(64);
     EXPECT_FALSE(decode_packet(f, nullptr, nullptr));
     EXPECT_EQ(f->decode, nullptr);
     buffer_free(f);
-}
-
-TEST(DecodeWalk, BlockGrowsPastItsRoom) {
-    Db d;
-    Node* n = d.begin("HDR");
-    d.array("b", d.num(0), d.db.make_array_count(100));
-    d.end(n);
-    Node* b = d.begin("b");
-    d.field("x", 8);
-    d.end(b);
-    std::vector<uint8_t> bytes(100, 0x5A);
-    Packet p(bytes);
-    ASSERT_TRUE(decode_packet(p.buf, n, nullptr));
-    const DecodeBlock* t = decode_tree(p.buf);
-    EXPECT_EQ(t->count(), 305u);  // HDR, HDR node and array, 100 x (node, field, end), their ends
-    EXPECT_GE(t->capacity(), t->count());
-    EXPECT_EQ((*t)[t->count() - 1].type, static_cast<uint32_t>(DECODE_NODE_END));
-}
-
-TEST(DecodeWalk, ElementAtEnd) {
-    Db d;
-    Node* n = d.begin("HDR");
-    d.field("a", 8);
-    d.field("b", 8);
-    d.end(n);
-    Packet p({1, 2});
-    ASSERT_TRUE(decode_packet(p.buf, n, nullptr));
-    const DecodeBlock* t = decode_tree(p.buf);
-    const DecodeElement* a = t->begin() + 2;
-    const DecodeElement* b = t->begin() + 3;
-    EXPECT_FALSE(element_at_end(p.buf, false, a));
-    EXPECT_FALSE(element_at_end(p.buf, true, a));
-    EXPECT_FALSE(element_at_end(p.buf, false, b));
-    EXPECT_TRUE(element_at_end(p.buf, true, b));  // next is DECODE_NODE_END
 }
 
 TEST(DecodeExpr, OperatorsAndBounds) {
@@ -335,13 +284,9 @@ TEST(DecodeExpr, OperatorsAndBounds) {
     a->cur_value_ = 7;
     auto ev = [&](int type, int32_t x, int32_t y) { return eval_expr(d.op(type, d.num(x), d.num(y))); };
     EXPECT_EQ(eval_expr(d.op(EXPR_NOT, d.num(0))), 1);
-    EXPECT_EQ(eval_expr(d.op(EXPR_NOT, d.num(5))), 0);
     EXPECT_EQ(ev(EXPR_LT, -1, 0), 1);
     EXPECT_EQ(ev(EXPR_GT, -1, 0), 0);
-    EXPECT_EQ(ev(EXPR_BAND, 12, 10), 8);
-    EXPECT_EQ(ev(EXPR_BOR, 12, 10), 14);
     EXPECT_EQ(ev(EXPR_ADD, INT32_MAX, 1), INT32_MIN);
-    EXPECT_EQ(ev(EXPR_SUB, 3, 5), -2);
     EXPECT_EQ(ev(EXPR_MUL, -4, 6), -24);
     EXPECT_EQ(ev(EXPR_DIV, -7, 2), -3);
     EXPECT_EQ(ev(EXPR_MOD, -7, 2), -1);
@@ -349,23 +294,15 @@ TEST(DecodeExpr, OperatorsAndBounds) {
     EXPECT_EQ(ev(EXPR_MOD, 7, 0), 0);
     EXPECT_EQ(ev(EXPR_DIV, INT32_MIN, -1), INT32_MIN);
     EXPECT_EQ(ev(EXPR_MOD, INT32_MIN, -1), 0);
-    EXPECT_EQ(ev(EXPR_NE, 1, 2), 1);
-    EXPECT_EQ(ev(EXPR_EQ, 2, 2), 1);
     EXPECT_EQ(eval_expr(d.op(EXPR_MUL, d.ref("a"), d.num(3))), 21);
     EXPECT_TRUE(cap.lines.empty());
-    EXPECT_EQ(eval_expr(d.op(99, d.num(1), d.num(2))), 0);
-    EXPECT_TRUE(cap.contains("Bad Expression Type 99"));
-}
-
-TEST(DecodeExpr, ShortCircuit) {
-    ReportCapture cap;
-    Db d;
-    Expr* bad = d.op(42, nullptr, nullptr);  // reports when evaluated
+    // Short circuit: the bad right operand is never evaluated.
+    Expr* bad = d.op(99, d.num(1), d.num(2));
     EXPECT_EQ(eval_expr(d.op(EXPR_AND, d.num(0), bad)), 0);
     EXPECT_EQ(eval_expr(d.op(EXPR_OR, d.num(3), bad)), 1);
     EXPECT_TRUE(cap.lines.empty());
-    EXPECT_EQ(eval_expr(d.op(EXPR_AND, d.num(1), d.num(2))), 1);
-    EXPECT_EQ(eval_expr(d.op(EXPR_OR, d.num(0), d.num(0))), 0);
+    EXPECT_EQ(eval_expr(bad), 0);
+    EXPECT_TRUE(cap.contains("Bad Expression Type 99"));
 }
 
 TEST(DecodeExpr, BuiltinsReadTheDecodeInProgress) {
