@@ -295,6 +295,23 @@ bool decode_packet(PacketBuffer* buffer, Node* base, DecodeContext* ctx) {
     if (!block->empty()) return true;
     if (!base) return false;
 
+    // Ends the decode also when the filter engine throws, so that later
+    // decodes are not refused as re-entered.
+    struct Finish {
+        DecodeContext* ctx;
+        ~Finish() {
+            if (ctx) {
+                ctx->buffer = nullptr;
+                ctx->decode_block = nullptr;
+                ctx->completed = nullptr;
+            }
+            DecodeGlobals& g = decode_globals();
+            g.buffer = nullptr;
+            g.data = nullptr;
+            g.length = 0;
+            walk() = Walk{};
+        }
+    } finish{ctx};
     w = Walk{block, 0, false, true};
     DecodeGlobals& g = decode_globals();
     g.buffer = buffer;
@@ -306,19 +323,8 @@ bool decode_packet(PacketBuffer* buffer, Node* base, DecodeContext* ctx) {
         ctx->completed = nullptr;
     }
     emit(DECODE_HDR, 0, 0, 0, 0, nullptr, "");
-    uint32_t total = g.length * 8;
-    decode_node(ctx, total, base, 0, 0, 0, 0);
-    if (ctx) {
-        finish_decode(ctx);
-        ctx->buffer = nullptr;
-        ctx->decode_block = nullptr;
-        ctx->completed = nullptr;
-    }
-    g.buffer = nullptr;
-    g.data = nullptr;
-    g.length = 0;
-    w.active = false;
-    w.block = nullptr;
+    decode_node(ctx, g.length * 8, base, 0, 0, 0, 0);
+    if (ctx) finish_decode(ctx);
     return true;
 }
 
