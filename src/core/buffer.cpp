@@ -22,7 +22,11 @@ void fresh(PacketBuffer* b) {
     b->trunc_len = 0;
 }
 
-uint32_t buffer_length_for(uint32_t room) { return (room + kBufferOverhead + 3u) & ~3u; }
+// Buffers of a pool block follow each other: keep every record aligned for its 8-byte members.
+uint32_t buffer_length_for(uint32_t room) {
+    constexpr uint32_t align = alignof(PacketBuffer);
+    return (room + kBufferOverhead + align - 1) & ~(align - 1);
+}
 
 }  // namespace
 
