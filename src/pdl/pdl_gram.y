@@ -150,9 +150,16 @@ node_attr_list
     | node_attr_list ',' node_attr  { if ($3) { $3->next_ = $1; $$ = $3; } else { $$ = $1; } }
     ;
 
+/* The C preprocessor writes a line marker instead of a run of more than
+   eight blank lines, so markers may also stand between fields. */
 field_list
+    : field_item
+    | field_list field_item
+    ;
+
+field_item
     : field_def
-    | field_list field_def
+    | line_directive
     ;
 
 field_def
