@@ -113,19 +113,6 @@ TEST(MediaRegistry, FlowControlGoesToTheNetif) {
     buffer_free(b);
 }
 
-TEST(PcapClass, OptionErrors) {
-    register_builtin_media();
-    ReportCapture cap;
-    TestPort a, b, c;
-    EXPECT_NE(a.open("pcap", {}), 0);
-    EXPECT_TRUE(cap.contains("Pcap media requires a -file option"));
-    EXPECT_NE(b.open("pcap", {"-help"}), 0);
-    EXPECT_TRUE(cap.contains("Bogus arguments to file open"));
-    EXPECT_NE(c.open("pcap", {"-file", "/nonexistent/dir/x.cap"}), 0);
-    EXPECT_TRUE(cap.contains("Failed to open file \"/nonexistent/dir/x.cap\""));
-    EXPECT_FALSE(a.port.state || b.port.state || c.port.state);
-}
-
 TEST(PcapClass, SaveThenReplay) {
     register_builtin_media();
     std::string path = scratch("save.cap");
@@ -182,6 +169,14 @@ TEST(PcapClass, HeaderMessages) {
         {magic, path + " is not a recognized capture file"},
         {v2, "Version 2 is not supported by this program"},
     };
+    {
+        ReportCapture cap;
+        TestPort none, help;
+        EXPECT_NE(none.open("pcap", {}), 0);
+        EXPECT_TRUE(cap.contains("Pcap media requires a -file option"));
+        EXPECT_NE(help.open("pcap", {"-help"}), 0);
+        EXPECT_TRUE(cap.contains("Bogus arguments to file open"));
+    }
     for (const Case& c : cases) {
         FILE* f = fopen(path.c_str(), "wb");
         fwrite(c.bytes.data(), 1, c.bytes.size(), f);
@@ -225,21 +220,6 @@ TEST(SnifferClass, WritePerPacketThenReplayWithInfo) {
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->length(), 61u);
     buffer_free(again);
-}
-
-TEST(SnifferClass, OpenMessages) {
-    register_builtin_media();
-    ReportCapture cap;
-    TestPort a, b, c;
-    EXPECT_NE(a.open("sniffer", {}), 0);
-    EXPECT_TRUE(cap.contains("Sniffer media requires a -file option"));
-    EXPECT_NE(b.open("sniffer", {"-bogus"}), 0);  // an unknown word is positional, so still no -file
-    std::string path = scratch("text.snf");
-    FILE* f = fopen(path.c_str(), "w");
-    fputs("just some text, long enough to hold a magic\n", f);
-    fclose(f);
-    EXPECT_NE(c.open("sniffer", {"-file", path.c_str()}), 0);
-    EXPECT_TRUE(cap.contains("File \"" + path + "\" is not a sniffer formatted file."));
 }
 
 }  // namespace

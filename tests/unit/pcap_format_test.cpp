@@ -172,17 +172,6 @@ TEST_F(PcapFile, WriterLayoutAndReadBack) {
     EXPECT_EQ(got[0]->trunc_len, 0u);
 }
 
-TEST_F(PcapFile, EmptyWriterStillWritesAHeader) {
-    std::string path = scratch("empty");
-    PcapWriter w;
-    ASSERT_TRUE(w.open(path));
-    EXPECT_EQ(get_file(path).size(), 0u);  // nothing before finish
-    ASSERT_TRUE(w.finish(0));
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
-}
-
 TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
     // Times chosen around the century and leap days; 2000 onwards must not
     // come back a hundred years early.
@@ -254,20 +243,6 @@ TEST_F(PcapFile, WriterReleasesBuffersAsItGoes) {
     EXPECT_EQ(got[999]->length(), 1 + 999u % 200);
     EXPECT_EQ(got[999]->data()[3], static_cast<uint8_t>(3 * 7 + 1 + 999 % 200));
     EXPECT_EQ(got[999]->usec, 999u);
-}
-
-TEST(PcapTime, FileEpochAndCycle) {
-    TimeZone zone("UTC");
-    uint32_t sec = 0, usec = 0;
-    // File second 43200 with offset 43200 is 1900-01-01 00:00 local, before
-    // the buffer's range: clamped to 0.
-    pcap_time_from_file(43200, 0, 43200, &sec, &usec);
-    EXPECT_EQ(sec, 0u);
-    // 2000-03-01 00:00 UTC: 100 years = 25 cycles of 1461 days, plus 60 days.
-    uint32_t fs = 25u * 1461 * 86400 + 60 * 86400 + 43200;
-    pcap_time_from_file(fs, 4295, 43200, &sec, &usec);
-    EXPECT_EQ(sec, 951868800u);
-    EXPECT_EQ(usec, 1u);
 }
 
 TEST(PcapTime, MicrosecondsClampInsteadOfWrapping) {
@@ -386,25 +361,6 @@ TEST_F(PcapFile, FrameLargerThanTheBufferIsSkipped) {
     pool_destroy(&small);
 }
 
-TEST_F(PcapFile, WireLengthAndDirectionFields) {
-    FileSpec f;
-    f.count = 4;
-    std::string path = scratch("fields");
-    put_file(path, make_file(f, {{100000, 0, 2, 1518, 64}, {100000, 0, 1, 0, 64}, {100000, 0, 0, 10, 64},
-                                 {100000, 0, 77, 0, 64}}));
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    auto got = read_all(r);
-    ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[0]->trunc_len, 1518u);
-    EXPECT_EQ(got[0]->direction, DIR_TX);
-    EXPECT_EQ(got[1]->trunc_len, 0u);
-    EXPECT_EQ(got[1]->direction, DIR_RX);
-    EXPECT_EQ(got[2]->trunc_len, 0u);  // a wire length below the captured one says nothing
-    EXPECT_EQ(got[2]->direction, DIR_NA);
-    EXPECT_EQ(got[3]->direction, DIR_RX);
-}
-
 TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
     FileSpec f;
     f.count = 4;
@@ -446,14 +402,7 @@ TEST(PcapLinkTypes, WrittenTypesAndProbeCandidates) {
     EXPECT_EQ(pcap_link_type_for("ZEMKO_UDP_HDR"), 0u);
 
     using V = std::vector<std::string>;
-    EXPECT_EQ(pcap_link_candidates(1), V{"ENET_HDR"});
-    EXPECT_EQ(pcap_link_candidates(2), V{"TRING_HDR"});
-    EXPECT_EQ(pcap_link_candidates(3), V{"FDDI_HDR"});
-    EXPECT_EQ(pcap_link_candidates(6), V{"PPP_HDR"});
-    EXPECT_EQ(pcap_link_candidates(9), (V{"ATM30_PCAP_HDR", "ATM31_PCAP_HDR"}));
-    EXPECT_EQ(pcap_link_candidates(10), (V{"FR_NLPID_ROUTED_HDR", "FR_FDDI_HDR", "FR_LLC2_HDR"}));
     for (uint32_t t : {0u, 4u, 5u, 7u, 8u, 11u}) EXPECT_TRUE(pcap_link_candidates(t).empty()) << t;
-
     FileSpec f;
     f.link = 10;
     f.version = 7;  // the probe does not look at the version
