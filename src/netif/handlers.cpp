@@ -297,10 +297,51 @@ void netif_read_packets(Netif* n) {
 
 // ---- dispatch --------------------------------------------------------------------
 
+namespace {
+
+// Dispatch runs as an event of the host's event queue, which is serviced
+// before the host polls its event sources; every kDispatchBurst buffers it
+// runs as an idle callback instead, which lets the host poll, so timers and
+// file events interleave with a long read queue. (A poll per buffer costs a
+// round trip to the host's notifier thread.) Each event dispatches one
+// buffer, so a blocking wait sees every buffer's effect before the next.
+constexpr int kDispatchBurst = 64;
+
+struct DispatchEvent {
+    Tcl_Event header;
+    Netif* netif;
+};
+
+int dispatch_event(Tcl_Event* event, int flags) {
+    if (!(flags & (TCL_FILE_EVENTS | TCL_IDLE_EVENTS))) return 0;
+    netif_dispatch(reinterpret_cast<DispatchEvent*>(event)->netif);
+    return 1;
+}
+
+int is_dispatch_of(Tcl_Event* event, ClientData netif) {
+    return event->proc == dispatch_event && reinterpret_cast<DispatchEvent*>(event)->netif == netif;
+}
+
+}  // namespace
+
 void netif_schedule_dispatch(Netif* n) {
     if (n->dispatch_scheduled_) return;
     n->dispatch_scheduled_ = true;
-    Tcl_DoWhenIdle(netif_dispatch, n);
+    if (++n->dispatch_burst_ < kDispatchBurst) {
+        auto* event = reinterpret_cast<DispatchEvent*>(Tcl_Alloc(sizeof(DispatchEvent)));
+        event->header.proc = dispatch_event;
+        event->netif = n;
+        Tcl_QueueEvent(&event->header, TCL_QUEUE_TAIL);
+    } else {
+        n->dispatch_burst_ = 0;
+        Tcl_DoWhenIdle(netif_dispatch, n);
+    }
+}
+
+void netif_cancel_dispatch(Netif* n) {
+    Tcl_CancelIdleCall(netif_dispatch, n);
+    Tcl_DeleteEvents(is_dispatch_of, n);
+    n->dispatch_scheduled_ = false;
 }
 
 // The next dispatch is scheduled before the handlers run, so a handler that

@@ -305,7 +305,7 @@ void netif_command_deleted(Netif* n) {
 }
 
 void netif_destroy(Netif* n) {
-    Tcl_CancelIdleCall(netif_dispatch, n);
+    netif_cancel_dispatch(n);
     Tcl_CancelIdleCall(drain_writes, n);
     remove_event_source(n);
     n->generic_events_ = false;

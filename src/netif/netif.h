@@ -117,6 +117,7 @@ struct Netif {
     uint32_t wdropcount_ = 0;
     uint32_t wpktcount_ = 0;
     bool dispatch_scheduled_ = false;
+    int dispatch_burst_ = 0;                 // dispatches queued since the last idle one
     BufferQueue rqueue_;
     int readhw_ = 500;
     int readlw_ = 350;
@@ -221,9 +222,11 @@ void netif_decode(Netif* netif, PacketBuffer* buffer);
 
 // Readable event work: reads until the media has nothing more.
 void netif_read_packets(Netif* netif);
-// Schedules the idle dispatch if it is not already pending.
+// Schedules the dispatch of the read queue's head if none is pending.
 void netif_schedule_dispatch(Netif* netif);
-// Idle callback; one buffer per call.
+// Removes a pending dispatch (interface deletion).
+void netif_cancel_dispatch(Netif* netif);
+// Dispatches one buffer (an event or idle callback).
 void netif_dispatch(void* netif);
 // Releases every handler (no deferral), their filters, and the deferred ones.
 void netif_release_handlers(Netif* netif);

@@ -1,0 +1,151 @@
+# Replay throughput: a million-frame fixed-slot capture through one interface, packets/s and peak memory per case.
+#
+# The capture (generated once into $ZEMKO_BENCH_DATA or /tmp) holds Ethernet/
+# IPv4/UDP frames whose destination ports cycle through 53..152, so a filter
+# on port 53 matches one frame in a hundred and a hundred handlers on distinct
+# ports match every frame once. Each case runs in a child zemkosh so that its
+# peak memory (VmHWM) is its own:
+#   read     the file read in 1 MiB chunks by a Tcl channel (no interface)
+#   empty    an interface with no handler (read, queue, dispatch)
+#   a        one -internal decode_internal handler
+#   b        one handler, filter "UDP_HDR udp_dest_port=53", counting -command
+#   c        100 such handlers on ports 53..152
+# Options: -frames N (default 1000000), -cases {read empty a b c}.
+
+set frames 1000000
+set cases {read empty a b c}
+foreach {key value} $argv {
+    switch -- $key {
+        -frames { set frames $value }
+        -cases { set cases $value }
+        -child { set child $value }
+    }
+}
+
+proc capture_path {frames} {
+    set dir [expr {[info exists ::env(ZEMKO_BENCH_DATA)] ? $::env(ZEMKO_BENCH_DATA) : "/tmp"}]
+    file join $dir zemko-replay-$frames.cap
+}
+
+# Writes the capture: a 32-byte header, then 80-byte records (16-byte record
+# header, 46-byte frame, zero padding to the 64-byte slot).
+proc generate {path frames} {
+    set slot 64
+    set records {}
+    for {set i 0} {$i < 100} {incr i} {
+        set port [expr {53 + $i}]
+        set eth [binary format H12H12S 020000000001 020000000002 0x0800]
+        set ip [binary format ccSSSccSII 0x45 0 32 1 0 64 17 0 0x0a000001 0x0a000002]
+        set udp [binary format SSSS 1000 $port 12 0]
+        set data "$eth$ip${udp}abcd"
+        set header [binary format IIISS 3913000000 0 1 [string length $data] [string length $data]]
+        lappend records "$header$data[string repeat \0 [expr {$slot - [string length $data]}]]"
+    }
+    set f [open $path.tmp wb]
+    fconfigure $f -buffersize 1048576
+    puts -nonewline $f [binary format IIIIIIII 0xFABCDEFF 1 1 43200 16 [expr {$slot + 16}] $frames 0]
+    set chunk [join $records ""]
+    for {set n 0} {$n + 100 <= $frames} {incr n 100} {
+        puts -nonewline $f $chunk
+    }
+    if {$n < $frames} {
+        puts -nonewline $f [join [lrange $records 0 [expr {$frames - $n - 1}]] ""]
+    }
+    close $f
+    file rename -force $path.tmp $path
+}
+
+proc peak_kib {} {
+    set f [open /proc/self/status]
+    set text [read $f]
+    close $f
+    regexp {VmHWM:\s+(\d+)} $text -> kib
+    return $kib
+}
+
+# Waits until the interface has read and dispatched every frame.
+proc wait_done {if frames} {
+    while 1 {
+        after 20 {set ::tick 1}
+        vwait ::tick
+        set info [$if info]
+        if {[dict get $info rpktcount] >= $frames && [dict get $info rqueue] == 0} {
+            update
+            return
+        }
+    }
+}
+
+proc count {h} {
+    incr ::matched
+    return
+}
+
+# One case in this process; prints "frames seconds peak_kib matched".
+proc run_case {case path frames} {
+    set ::matched 0
+    if {$case eq "read"} {
+        set t0 [clock microseconds]
+        set f [open $path rb]
+        fconfigure $f -buffersize 1048576
+        while {[string length [read $f 1048576]]} {}
+        close $f
+        set t [expr {([clock microseconds] - $t0) / 1e6}]
+        return [list $frames $t [peak_kib] 0]
+    }
+    pdlc all.pdlc
+    netif r pcap ENET_HDR -file $path
+    switch -- $case {
+        a { r register -internal decode_internal }
+        b { r register -filter {UDP_HDR udp_dest_port=53} -command count }
+        c {
+            for {set p 53} {$p < 153} {incr p} {
+                r register -filter "UDP_HDR udp_dest_port=$p" -command count
+            }
+        }
+    }
+    set t0 [clock microseconds]
+    r enable
+    wait_done r $frames
+    set t [expr {([clock microseconds] - $t0) / 1e6}]
+    set dropped [dict get [r info] rdropcount]
+    r close
+    if {$dropped} { error "$dropped frames dropped" }
+    return [list $frames $t [peak_kib] $::matched]
+}
+
+if {[info exists child]} {
+    lassign $child case path
+    puts [run_case $case $path $frames]
+    exit 0
+}
+
+set path [capture_path $frames]
+if {![file exists $path] || [file size $path] != 32 + 80 * $frames} {
+    puts "generating $frames frames into $path ..."
+    generate $path $frames
+}
+
+set labels {
+    read  "plain read (Tcl channel, 1 MiB chunks)"
+    empty "interface, no handler"
+    a     "(a) -internal decode_internal"
+    b     "(b) filter udp_dest_port=53, counting -command"
+    c     "(c) 100 such handlers on distinct ports"
+}
+set rates {}
+puts [format "%-48s %12s %10s %10s %10s" case packets/s seconds "peak MiB" matched]
+foreach case $cases {
+    set out [exec [info nameofexecutable] [info script] -frames $frames -child [list $case $path] 2>/dev/null]
+    lassign [lindex [split [string trim $out] \n] end] n t kib matched
+    set rate [expr {$n / $t}]
+    dict set rates $case $rate
+    puts [format "%-48s %12.0f %10.2f %10.1f %10d" [dict get $labels $case] $rate $t [expr {$kib / 1024.0}] $matched]
+}
+foreach base {read empty} {
+    if {![dict exists $rates $base]} continue
+    foreach case {a b c} {
+        if {![dict exists $rates $case]} continue
+        puts [format "ratio %s / %s: %.3f" $case $base [expr {[dict get $rates $case] / [dict get $rates $base]}]]
+    }
+}
