@@ -325,6 +325,24 @@ void netif_destroy(Netif* n) {
     if (it != netifs.end()) netifs.erase(it);  // frees the record
 }
 
+void netif_destroy_all() {
+    while (!registry().empty()) {
+        Netif* n = registry().back().get();
+        if (n->command_) {
+            // The command must not reach the freed record.
+            Tcl_Command token = reinterpret_cast<Tcl_Command>(n->command_);
+            Tcl_CmdInfo info;
+            if (Tcl_GetCommandInfoFromToken(token, &info)) {
+                info.objClientData = nullptr;
+                info.deleteProc = nullptr;
+                info.deleteData = nullptr;
+                Tcl_SetCommandInfoFromToken(token, &info);
+            }
+        }
+        netif_destroy(n);
+    }
+}
+
 // ---- events ------------------------------------------------------------------
 
 void netif_update_events(Netif* n) {

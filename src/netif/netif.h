@@ -164,6 +164,9 @@ void netif_command_deleted(Netif* netif);
 // after the record was built, and by the delete path.
 void netif_destroy(Netif* netif);
 
+// Releases every interface (process exit); their commands are left in place.
+void netif_destroy_all();
+
 // Hands a buffer to the media (0), or queues, drops or loses it (1). The
 // interface owns the buffer from the call on.
 int netif_send_buffer(Netif* netif, PacketBuffer* buffer);

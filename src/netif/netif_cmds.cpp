@@ -192,6 +192,7 @@ int subcommand(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
 
 int cmd_interface(ClientData data, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     auto* n = static_cast<Netif*>(data);
+    if (!n) return TCL_ERROR;  // released at process exit
     try {
         std::vector<const char*> words = obj_words(objc, objv);
         return subcommand(n, interp, objc, words.data());
@@ -246,9 +247,24 @@ int decode_internal(Handler*, Netif* n, PacketBuffer* b) {
     return 0;
 }
 
+// At process exit every interface still open is released, so that media
+// which write at close (capture files being saved) finish their files.
+void close_all_at_exit(ClientData) {
+    try {
+        netif_destroy_all();
+    } catch (const std::exception&) {
+        // The process is ending; nothing is left to report to.
+    }
+}
+
 }  // namespace
 
 int register_netif_group(Tcl_Interp* interp) {
+    static bool exit_handler = false;
+    if (!exit_handler) {
+        exit_handler = true;
+        Tcl_CreateExitHandler(close_all_at_exit, nullptr);
+    }
     register_internal_handler("null_internal", null_internal);
     register_internal_handler("decode_internal", decode_internal);
     Tcl_CreateObjCommand(interp, "netif", cmd_netif, nullptr, nullptr);

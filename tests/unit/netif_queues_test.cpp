@@ -188,19 +188,6 @@ TEST_F(NetifFake, LookupResolvesCurrentSavedAndReReadsEvicted) {
     Tcl_UnsetVar(zm_test_interp(), "unit_got", TCL_GLOBAL_ONLY);
 }
 
-TEST_F(NetifFake, FlowControlPausesReadingAndResumesAtTheLowWaterMark) {
-    g_frames = 50;
-    ASSERT_EQ(eval("q configure -readhw 4 -readlw 2; q register -internal null_internal; q enable"), TCL_OK);
-    long longest = 0;
-    for (int i = 0; i < 100000 && (netif_->rpktcount_ < 50 || netif_->rqueue_.length > 0); ++i) {
-        Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
-        longest = std::max(longest, netif_->rqueue_.length);
-    }
-    EXPECT_EQ(netif_->rpktcount_, 50u);
-    EXPECT_EQ(netif_->rdropcount_, 0u);
-    EXPECT_LE(longest, 5);
-}
-
 TEST_F(NetifFake, DisableDuringAPauseOutlastsTheResume) {
     g_frames = 50;
     ASSERT_EQ(eval("q configure -readhw 4 -readlw 2; q register -internal null_internal; q enable"), TCL_OK);
