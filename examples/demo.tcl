@@ -33,10 +33,16 @@ set value [zemko_block]
 puts "zemko_block returned $value after [expr {[clock milliseconds] - $t0}] ms"
 
 # Sections contributed by each subsystem, when present.
-foreach part {pdl decode capture send utils} {
+foreach {part title} {
+    pdl     "Protocol descriptions"
+    decode  "Decoding"
+    capture "Capture replay"
+    send    "Building and sending packets"
+    utils   "Script utilities"
+} {
     set file [file join [file dirname [info script]] $part.tcl]
     if {[file exists $file]} {
-        section "[string totitle $part]"
+        puts "\n######## $title"
         source $file
     }
 }
