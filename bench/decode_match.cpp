@@ -21,6 +21,7 @@
 #include "core/buffer.h"
 #include "decode/decode.h"
 #include "filter/match.h"
+#include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -32,32 +33,7 @@ namespace {
 constexpr int kFrames = 64;
 constexpr uint16_t kFirstPort = 1000;
 
-std::string library_path() {
-    if (const char* src = std::getenv("ZEMKO_SOURCE_DIR")) return std::string(src) + "/library/pdl/all.pdlc";
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        std::filesystem::path staged = exe.parent_path().parent_path() / "lib/pdl/all.pdlc";
-        if (std::filesystem::exists(staged)) return staged.string();
-    }
-    return "library/pdl/all.pdlc";
-}
-
-bool load_library() {
-    if (zm::find_node("ENET_HDR")) return true;
-    std::filesystem::path out =
-        std::filesystem::temp_directory_path() / ("decode_match_bench." + std::to_string(getpid()));
-    if (zm::run_preprocessor(library_path(), out.string()) != 0) return false;
-    FILE* in = std::fopen(out.c_str(), "r");
-    if (!in) return false;
-    zm::protodb().set_output(stderr);
-    zm::protodb().set_current_file("all.pdlc");
-    zm::PdlResult r = zm::parse_pdl(zm::protodb(), in);
-    std::fclose(in);
-    std::filesystem::remove(out);
-    zm::protodb().resolve_unresolved();
-    return r == zm::PdlResult::ok && zm::find_node("ENET_HDR");
-}
+bool load_library() { return zm::load_shipped_library(); }
 
 Tcl_Interp* interp() {
     static Tcl_Interp* i = [] {

@@ -11,6 +11,7 @@
 
 #include "core/report.h"
 #include "filter/filter.h"
+#include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -20,29 +21,10 @@ namespace {
 zm::Node* g_base = nullptr;
 std::FILE* g_sink = nullptr;
 
-std::string library_path() {
-    if (const char* src = std::getenv("ZEMKO_SOURCE_DIR")) return std::string(src) + "/library/pdl/all.pdlc";
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        std::filesystem::path staged = exe.parent_path().parent_path() / "lib/pdl/all.pdlc";
-        if (std::filesystem::exists(staged)) return staged.string();
-    }
-    return "library/pdl/all.pdlc";
-}
-
 bool load_library() {
-    std::filesystem::path out = std::filesystem::temp_directory_path() / ("filter_fuzz." + std::to_string(getpid()));
-    if (zm::run_preprocessor(library_path(), out.string()) != 0) return false;
-    std::FILE* in = std::fopen(out.c_str(), "r");
-    if (!in) return false;
-    zm::protodb().set_output(g_sink);
-    zm::protodb().set_current_file("all.pdlc");
-    zm::PdlResult r = zm::parse_pdl(zm::protodb(), in);
-    std::fclose(in);
-    std::filesystem::remove(out);
+    zm::load_shipped_library(g_sink);
     g_base = zm::find_node("ENET_HDR");
-    return r == zm::PdlResult::ok && g_base;
+    return g_base != nullptr;
 }
 
 // Walks the filter's own nodes over `data` the way the decoder would, fixed-width fields only.

@@ -14,6 +14,10 @@ file mkdir $::zm_scratch
 set ::zm_tests_dir [file dirname [file normalize [info script]]]
 set ::zm_source_dir [file dirname $::zm_tests_dir]
 
+# A stock tclsh can load libzemko.so, except in sanitizer builds (whose
+# runtime must come first in the process).
+testConstraint stockTclsh [expr {[auto_execok tclsh] ne "" && ![info exists ::env(ZEMKO_SANITIZE)]}]
+
 # The shell running the tests (zemkosh), for child processes.
 set ::zm_shell [info nameofexecutable]
 

@@ -12,6 +12,7 @@
 
 #include "core/buffer.h"
 #include "decode/decode.h"
+#include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -70,20 +71,6 @@ inline std::string tree(const PacketBuffer* b) {
 
 // Compiles library/pdl/all.pdlc into the process-wide database once; true
 // when its nodes are there (also when another test loaded them first).
-inline bool load_shipped_library() {
-    if (find_node("ENET_HDR") && find_node("ENET_HDR")->defined()) return true;
-    const char* src = std::getenv("ZEMKO_SOURCE_DIR");
-    std::string root = src ? src : "..";
-    std::filesystem::path out = std::filesystem::temp_directory_path() / "decode_lib_test.pdl";
-    if (run_preprocessor(root + "/library/pdl/all.pdlc", out.string()) != 0) return false;
-    FILE* in = std::fopen(out.c_str(), "r");
-    if (!in) return false;
-    protodb().set_current_file("all.pdlc");
-    PdlResult r = parse_pdl(protodb(), in);
-    std::fclose(in);
-    std::filesystem::remove(out);
-    protodb().resolve_unresolved();
-    return r == PdlResult::ok && find_node("ENET_HDR");
-}
+inline bool load_shipped_library() { return zm::load_shipped_library(); }
 
 }  // namespace zm_test
