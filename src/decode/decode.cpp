@@ -81,8 +81,8 @@ struct Nest {
     Nest& operator=(const Nest&) = delete;
 };
 
-uint32_t repeat_limit(const ArraySpec* spec) {
-    return spec->count_field_ ? spec->count_field_->cur_value_ : spec->count_;
+uint32_t repeat_limit(const ArraySpec* aspec) {
+    return aspec->count_field_ ? aspec->count_field_->cur_value_ : aspec->count_;
 }
 
 // The child link of `node` that the packet selects, or null.
@@ -248,25 +248,25 @@ uint32_t decode_array(DecodeContext* ctx, uint32_t end, Field* field, uint32_t s
     Nest nest(name);
     if (!nest.ok) return start;
     if (!emit(DECODE_ARRAY, 0, 0, start, 0, elem, name)) return start;
-    const ArraySpec* spec = field->array_;
+    const ArraySpec* aspec = field->array_;
     uint32_t p = start;
     const Walk& w = walk();
     for (uint32_t k = 1; !w.stopped; ++k) {
-        if (spec && spec->op_ == 0 && k > repeat_limit(spec)) break;
+        if (aspec && aspec->op_ == 0 && k > repeat_limit(aspec)) break;
         uint32_t before = p;
         uint32_t r = decode_node(ctx, end, elem, p, base, limit, k);
         p = r ? r : p + limit;
         if (limit != 0 && static_cast<uint64_t>(base) + limit <= p) break;
         if (p >= end) break;
-        if (spec) {
-            if (spec->op_ == 0 && k == repeat_limit(spec)) break;
-            if (spec->op_ == EXPR_NE && repeat_limit(spec) != spec->count_) break;
-            if (spec->op_ == EXPR_EQ && repeat_limit(spec) == spec->count_) break;
+        if (aspec) {
+            if (aspec->op_ == 0 && k == repeat_limit(aspec)) break;
+            if (aspec->op_ == EXPR_NE && repeat_limit(aspec) != aspec->count_) break;
+            if (aspec->op_ == EXPR_EQ && repeat_limit(aspec) == aspec->count_) break;
         }
         // An element that consumed nothing would repeat forever; only a
         // counted array repeats it (bounded by its count and the element
         // limit), and only while each element still emits something.
-        if (p == before && (r == 0 || !(spec && spec->op_ == 0))) break;
+        if (p == before && (r == 0 || !(aspec && aspec->op_ == 0))) break;
     }
     emit(DECODE_ARRAY_END, 0, 0, start, 0, elem, name);
     return p;

@@ -629,28 +629,28 @@ Symbol* ProtoDb::build_calc(Expr* call) {
 }
 
 ArraySpec* ProtoDb::make_array_spec(std::string_view field_name, int op, uint32_t number) {
-    ArraySpec* spec = alloc<ArraySpec>();
+    ArraySpec* aspec = alloc<ArraySpec>();
     if (op != 0 && op != EXPR_NE && op != EXPR_EQ) {
         report(nullptr, kModule, __LINE__, LOG_WARNING,
                "width expression for field \"%s\" must have == or != as operator", "unknown");
     }
-    spec->op_ = op;
-    spec->count_ = number;
+    aspec->op_ = op;
+    aspec->count_ = number;
     if (!field_name.empty()) {
-        spec->count_name_ = field_name;
-        spec->count_field_ = find_field(current_node_, field_name);
-        if (!spec->count_field_) {
+        aspec->count_name_ = field_name;
+        aspec->count_field_ = find_field(current_node_, field_name);
+        if (!aspec->count_field_) {
             report(nullptr, kModule, __LINE__, LOG_WARNING, "unknown field \"%s\" in array expression in node \"%s\"",
-                   spec->count_name_.c_str(), current_node_ ? current_node_->name_.c_str() : "");
+                   aspec->count_name_.c_str(), current_node_ ? current_node_->name_.c_str() : "");
         }
     }
-    return spec;
+    return aspec;
 }
 
 ArraySpec* ProtoDb::make_array_count(uint32_t number) {
-    ArraySpec* spec = alloc<ArraySpec>();
-    spec->count_ = number;
-    return spec;
+    ArraySpec* aspec = alloc<ArraySpec>();
+    aspec->count_ = number;
+    return aspec;
 }
 
 Symbol* ProtoDb::make_symbol(int kind, uint32_t number, std::string_view name, bool named) {

@@ -358,7 +358,7 @@ public:
     FieldAttr* addfldattr(int type, Expr* expr);           // send
     FieldAttr* addfldattr(int type, std::string_view text);  // display, table, forwarding
     FieldAttr* addfldattr(int type, uint32_t number);      // index
-    // `array`: null for a plain field, unbounded_array() for "[]", else a spec.
+    // `array`: null for a plain field, unbounded_array() for "[]", else an array spec.
     Field* add_field(std::string_view name, Expr* width, FieldAttr* attrs, ArraySpec* array, Expr* selector);
     ChildLink* add_child(std::string_view name, Expr* selector, int32_t offset);
     // Null (after a report) when the result would nest deeper than kMaxExprDepth:

@@ -42,8 +42,8 @@ struct Db {
     }
     Field* field(const char* name, int width) { return field(name, num(width)); }
     Field* child(Expr* width, Expr* selector) { return db.add_field("child", width, nullptr, nullptr, selector); }
-    Field* array(const char* name, Expr* width, ArraySpec* spec) {
-        return db.add_field(name, width, nullptr, nullptr == spec ? unbounded_array() : spec, nullptr);
+    Field* array(const char* name, Expr* width, ArraySpec* aspec) {
+        return db.add_field(name, width, nullptr, nullptr == aspec ? unbounded_array() : aspec, nullptr);
     }
     Expr* call(const char* name, std::initializer_list<Expr*> args) {
         ArgCell* list = nullptr;
