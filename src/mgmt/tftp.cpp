@@ -66,6 +66,7 @@ std::vector<uint8_t> build_tftp_data(uint16_t block, const uint8_t* data, size_t
 std::vector<uint8_t> build_tftp_error(uint16_t code, std::string_view message) {
     message = message.substr(0, kErrorSendMax);
     std::vector<uint8_t> out;
+    out.reserve(4 + message.size() + 1);
     put16(out, TFTP_ERROR);
     put16(out, code);
     out.insert(out.end(), message.begin(), message.end());
