@@ -17,6 +17,7 @@
 #include "encode/encoder.h"
 #include "filter/filter.h"
 #include "pdl/pdl_parse.h"
+#include "pdl/library_load.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
 
@@ -24,31 +25,7 @@
 
 namespace {
 
-std::string library_path() {
-    if (const char* src = std::getenv("ZEMKO_SOURCE_DIR")) return std::string(src) + "/library/pdl/all.pdlc";
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        std::filesystem::path staged = exe.parent_path().parent_path() / "lib/pdl/all.pdlc";
-        if (std::filesystem::exists(staged)) return staged.string();
-    }
-    return "library/pdl/all.pdlc";
-}
-
-bool load_library() {
-    if (zm::find_node("ENET_HDR")) return true;
-    std::filesystem::path out = std::filesystem::temp_directory_path() / ("encode_bench." + std::to_string(getpid()));
-    if (zm::run_preprocessor(library_path(), out.string()) != 0) return false;
-    FILE* in = std::fopen(out.c_str(), "r");
-    if (!in) return false;
-    zm::protodb().set_output(stderr);
-    zm::protodb().set_current_file("all.pdlc");
-    zm::PdlResult r = zm::parse_pdl(zm::protodb(), in);
-    std::fclose(in);
-    std::filesystem::remove(out);
-    zm::protodb().resolve_unresolved();
-    return r == zm::PdlResult::ok && zm::find_node("ENET_HDR");
-}
+bool load_library() { return zm::load_shipped_library(); }
 
 const std::string& filter_text() {
     static const std::string text =

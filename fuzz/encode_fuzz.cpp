@@ -16,6 +16,7 @@
 #include "core/report.h"
 #include "encode/encoder.h"
 #include "pdl/pdl_parse.h"
+#include "pdl/library_load.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
 
@@ -25,30 +26,7 @@ namespace {
 
 std::vector<zm::Node*> g_bases;
 
-std::string library_path() {
-    if (const char* src = std::getenv("ZEMKO_SOURCE_DIR")) return std::string(src) + "/library/pdl/all.pdlc";
-    std::error_code ec;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        std::filesystem::path staged = exe.parent_path().parent_path() / "lib/pdl/all.pdlc";
-        if (std::filesystem::exists(staged)) return staged.string();
-    }
-    return "library/pdl/all.pdlc";
-}
-
-bool load_library() {
-    std::filesystem::path out = std::filesystem::temp_directory_path() / ("encode_fuzz." + std::to_string(getpid()));
-    if (zm::run_preprocessor(library_path(), out.string()) != 0) return false;
-    FILE* in = std::fopen(out.c_str(), "r");
-    if (!in) return false;
-    zm::protodb().set_output(stderr);
-    zm::protodb().set_current_file("all.pdlc");
-    zm::PdlResult r = zm::parse_pdl(zm::protodb(), in);
-    std::fclose(in);
-    std::filesystem::remove(out);
-    zm::protodb().resolve_unresolved();
-    return r == zm::PdlResult::ok;
-}
+bool load_library() { return zm::load_shipped_library(); }
 
 }  // namespace
 

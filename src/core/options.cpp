@@ -81,6 +81,18 @@ void set_result(Tcl_Interp* interp, const std::string& text) {
     if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), static_cast<int>(text.size())));
 }
 
+// "expected <kind> argument for "<key>" but got "<value>"" as the result.
+int bad_number(Tcl_Interp* interp, const char* kind, const char* key, const char* value) {
+    std::string msg = "expected ";
+    msg += kind;
+    msg += " argument for ";
+    quoted(msg, key);
+    msg += " but got ";
+    quoted(msg, value);
+    set_result(interp, msg);
+    return TCL_ERROR;
+}
+
 // Finds the row for `word`: an exact key wins at once; two abbreviation
 // matches are ambiguous (returns null with *ambiguous set).
 const OptSpec* find_row(const OptSpec* table, const char* word, int flags, bool* ambiguous) {
@@ -149,14 +161,7 @@ int parse_options(Tcl_Interp* interp, int* argc, const char** argv, const OptSpe
             const char* value = argv[src++];
             char* end = nullptr;
             long v = std::strtol(value, &end, 0);
-            if (end == value || *end != '\0') {
-                std::string msg = "expected integer argument for ";
-                quoted(msg, row->key);
-                msg += " but got ";
-                quoted(msg, value);
-                set_result(interp, msg);
-                return TCL_ERROR;
-            }
+            if (end == value || *end != '\0') return bad_number(interp, "integer", row->key, value);
             *static_cast<int*>(row->dst) = static_cast<int>(v);
             break;
         }
@@ -170,14 +175,7 @@ int parse_options(Tcl_Interp* interp, int* argc, const char** argv, const OptSpe
             const char* value = argv[src++];
             char* end = nullptr;
             double v = std::strtod(value, &end);
-            if (end == value || *end != '\0') {
-                std::string msg = "expected floating-point argument for ";
-                quoted(msg, row->key);
-                msg += " but got ";
-                quoted(msg, value);
-                set_result(interp, msg);
-                return TCL_ERROR;
-            }
+            if (end == value || *end != '\0') return bad_number(interp, "floating-point", row->key, value);
             *static_cast<double*>(row->dst) = v;
             break;
         }
