@@ -44,7 +44,9 @@ TEST(Bits, PutBitsValueTouchesOnlyTheField) {
             ASSERT_EQ(model_get(buf, 8 + off, w), value & mask);
             for (int bit = 0; bit < 64; ++bit) {
                 bool inside = bit >= 8 + off && bit < 8 + off + w;
-                if (!inside) ASSERT_EQ(model_get(buf, bit, 1), model_get(before, bit, 1)) << off << "/" << w;
+                if (!inside) {
+                    ASSERT_EQ(model_get(buf, bit, 1), model_get(before, bit, 1)) << off << "/" << w;
+                }
             }
         }
     }
