@@ -236,6 +236,11 @@ TEST(FilterLanguage, ScannerLimitsAndSendOnlyTokens) {
     EXPECT_FALSE(compile(huge.c_str()).filter);
     EXPECT_TRUE(cap.contains("token too large, exceeds YYLMAX"));
 
+    // Bytes above 127 are ordinary characters to the scanner's tables: a
+    // parse error, never a read outside them or a scan that does not end.
+    EXPECT_FALSE(compile("DATA data=0x010\xCC" "5", true).filter);
+    EXPECT_FALSE(compile("IP_HDR \xFF\x80 ip_ttl=\xE9").filter);
+
     // A scanner reused after an abandoned text starts clean.
     EXPECT_TRUE(compile("IP_HDR ip_ttl=64").filter);
 }
