@@ -1,7 +1,12 @@
 // The media-class registry: a process-wide list of operation tables, newest first.
 #include "media/media.h"
 
+#include <tcl.h>
+
 #include <mutex>
+
+#include "core/options.h"
+#include "core/report.h"
 
 namespace zm {
 namespace {
@@ -59,6 +64,30 @@ std::vector<const char*> media_copy_words(int argc, const char** argv) {
     std::vector<const char*> words(argv, argv + argc);
     words.push_back(nullptr);
     return words;
+}
+
+bool parse_capture_open(MediaPort& port, const char* module, const char* what, const char* title, int argc,
+                        const char** argv, CaptureOpenArgs* out) {
+    const char* file = nullptr;
+    int save = 0;
+    const OptSpec table[] = {
+        {"-file", OPT_STRING, 0, &file, "Filename for media to open"},
+        {"-save", OPT_CONSTANT, 1, &save, "Whether to save it or not"},
+        {nullptr, OPT_END, 0, nullptr, nullptr},
+    };
+    std::vector<const char*> words = media_copy_words(argc, argv);
+    int count = argc;
+    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK) {
+        report(port.interp, module, __LINE__, LOG_FAULT, "Bogus arguments to %s open", what);
+        return false;
+    }
+    if (!file) {
+        report(port.interp, module, __LINE__, LOG_FAULT, "%s media requires a -file option", title);
+        return false;
+    }
+    out->file = file;
+    out->save = save != 0;
+    return true;
 }
 
 }  // namespace zm

@@ -140,4 +140,14 @@ void media_append_info(Tcl_Interp* interp, const char* name, const std::string& 
 // compact it without disturbing the caller's vector.
 std::vector<const char*> media_copy_words(int argc, const char** argv);
 
+// The open options of the capture-file classes: "-file name" (required) and
+// "-save". Reports "Bogus arguments to <what> open" or "<title> media
+// requires a -file option" under `module` and returns false on failure.
+struct CaptureOpenArgs {
+    const char* file = nullptr;
+    bool save = false;
+};
+bool parse_capture_open(MediaPort& port, const char* module, const char* what, const char* title, int argc,
+                        const char** argv, CaptureOpenArgs* out);
+
 }  // namespace zm

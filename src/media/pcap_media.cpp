@@ -25,26 +25,12 @@ struct PcapState : MediaState {
 PcapState* state_of(MediaPort& port) { return static_cast<PcapState*>(port.state.get()); }
 
 int pcap_open(MediaPort& port, int argc, const char** argv) {
-    const char* file = nullptr;
-    int save = 0;
-    const OptSpec table[] = {
-        {"-file", OPT_STRING, 0, &file, "Filename for media to open"},
-        {"-save", OPT_CONSTANT, 1, &save, "Whether to save it or not"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    std::vector<const char*> words = media_copy_words(argc, argv);
-    int count = argc;
-    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to file open");
-        return 1;
-    }
-    if (!file) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Pcap media requires a -file option");
-        return 1;
-    }
+    CaptureOpenArgs args;
+    if (!parse_capture_open(port, kModule, "file", "Pcap", argc, argv, &args)) return 1;
+    const char* file = args.file;
     auto state = std::make_unique<PcapState>(port.interp);
     state->file = file;
-    state->writing = save != 0;
+    state->writing = args.save;
     if (state->writing) {
         if (!state->writer.open(file)) {
             report_os_error(port.interp, kModule, __LINE__, "Failed to open file \"%s\"", file);

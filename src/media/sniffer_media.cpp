@@ -26,26 +26,12 @@ struct SnifferState : MediaState {
 SnifferState* state_of(MediaPort& port) { return static_cast<SnifferState*>(port.state.get()); }
 
 int sniffer_open(MediaPort& port, int argc, const char** argv) {
-    const char* file = nullptr;
-    int save = 0;
-    const OptSpec table[] = {
-        {"-file", OPT_STRING, 0, &file, "Filename for media to open"},
-        {"-save", OPT_CONSTANT, 1, &save, "Whether to save it or not"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    std::vector<const char*> words = media_copy_words(argc, argv);
-    int count = argc;
-    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to sniffer open");
-        return 1;
-    }
-    if (!file) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Sniffer media requires a -file option");
-        return 1;
-    }
+    CaptureOpenArgs args;
+    if (!parse_capture_open(port, kModule, "sniffer", "Sniffer", argc, argv, &args)) return 1;
+    const char* file = args.file;
     auto state = std::make_unique<SnifferState>(port.interp);
     state->file = file;
-    state->writing = save != 0;
+    state->writing = args.save;
     if (state->writing) {
         if (!state->writer.open(file)) {
             report_os_error(port.interp, kModule, __LINE__, "Failed to open file \"%s\"", file);

@@ -9,6 +9,7 @@
 
 #include "core/report.h"
 #include "filter/filter.h"
+#include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -22,14 +23,7 @@ ProtoDb& shipped() {
         auto* d = new ProtoDb;
         std::string src = std::string(__FILE__);
         std::string dir = src.substr(0, src.rfind("/tests/")) + "/library/pdl";
-        char out[] = "/tmp/filter_match_XXXXXX";
-        close(mkstemp(out));
-        EXPECT_EQ(run_preprocessor(dir + "/all.pdlc", out), 0);
-        std::FILE* in = std::fopen(out, "r");
-        d->set_output(std::tmpfile());
-        EXPECT_EQ(parse_pdl(*d, in), PdlResult::ok);
-        std::fclose(in);
-        unlink(out);
+        EXPECT_TRUE(compile_pdl_file(*d, dir + "/all.pdlc", std::tmpfile()));
         return d;
     }();
     return *db;
