@@ -1,6 +1,6 @@
 // The interface sub-commands that transmit: send (build or raw bytes) and pktsend (replay saved packets).
 //
-// Both are installed into netif_extensions() when the extension is loaded.
+// Both are entered in the interface sub-command table when the extension is loaded.
 // A buffer they build is handed to netif_send_buffer, which owns it from
 // then on; a send the media refuses is reported, counted in the interface's
 // write-drop count and makes the command fail.
@@ -29,7 +29,7 @@ void set_saved_packet_lookup(SavedPacketLookup lookup);
 // when the media refused it; a queued buffer counts as sent.
 bool transmit_buffer(Netif* netif, PacketBuffer* buffer);
 
-// Installs send and pktsend into netif_extensions() (idempotent).
+// Enters send and pktsend in the interface sub-command table (idempotent).
 void register_send_subcommands();
 
 }  // namespace zm

@@ -249,9 +249,8 @@ bool transmit_buffer(Netif* n, PacketBuffer* buffer) {
 }
 
 void register_send_subcommands() {
-    NetifExtensions& ext = netif_extensions();
-    ext.send = cmd_send;
-    ext.pktsend = cmd_pktsend;
+    register_netif_subcommand("send", cmd_send);
+    register_netif_subcommand("pktsend", cmd_pktsend);
 }
 
 }  // namespace zm

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <string>
 
 #include "core/report.h"
 #include "filter/filter.h"
@@ -190,9 +192,19 @@ void FrameTable::clear() {
 
 // ---- registry --------------------------------------------------------------
 
-NetifExtensions& netif_extensions() {
-    static NetifExtensions ext;
-    return ext;
+namespace {
+std::map<std::string, NetifSubcommand>& subcommand_table() {
+    static std::map<std::string, NetifSubcommand> table;
+    return table;
+}
+}  // namespace
+
+void register_netif_subcommand(const char* name, NetifSubcommand proc) { subcommand_table()[name] = proc; }
+
+NetifSubcommand find_netif_subcommand(const char* name) {
+    auto& table = subcommand_table();
+    auto it = table.find(name);
+    return it == table.end() ? nullptr : it->second;
 }
 
 Netif* find_netif(const char* name) {

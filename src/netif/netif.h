@@ -82,20 +82,16 @@ private:
     size_t count_ = 0;
 };
 
-// Sub-commands implemented by later modules (the encoder's send and pktsend,
-// the renderer framework, the state-machine runtime). Each module stores its
-// procedure here when its command group registers; while an entry is null the
-// sub-command fails with a report. `argv` holds the interface command's whole
-// word vector (argv[0] the interface name, argv[1] the sub-command, argv[argc]
-// null, room for parse_options to compact it).
+// Sub-commands implemented by other modules (the encoder's send and pktsend,
+// the renderer framework, the state-machine runtime) are entered by name in
+// one table when their module registers. `argv` holds the interface command's
+// whole word vector (argv[0] the interface name, argv[1] the sub-command,
+// argv[argc] null, room for parse_options to compact it). Registering a name
+// again replaces its procedure.
 using NetifSubcommand = int (*)(Netif* netif, Tcl_Interp* interp, int argc, const char** argv);
-struct NetifExtensions {
-    NetifSubcommand send = nullptr;
-    NetifSubcommand pktsend = nullptr;
-    NetifSubcommand renderer = nullptr;
-    NetifSubcommand startfsm = nullptr;
-};
-NetifExtensions& netif_extensions();
+void register_netif_subcommand(const char* name, NetifSubcommand proc);
+// The procedure registered under `name`, or null.
+NetifSubcommand find_netif_subcommand(const char* name);
 
 struct Netif {
     std::string name_;

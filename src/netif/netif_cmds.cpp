@@ -158,10 +158,9 @@ int subcommand(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     }
     const char* word = argv[1];
     auto is = [word](const char* name) { return std::strcmp(word, name) == 0; };
-    NetifExtensions& ext = netif_extensions();
     if (is("info")) return do_info(n, interp);
-    if (is("send")) return do_extension(n, interp, ext.send, argc, argv);
-    if (is("pktsend")) return do_extension(n, interp, ext.pktsend, argc, argv);
+    if (is("send")) return do_extension(n, interp, find_netif_subcommand("send"), argc, argv);
+    if (is("pktsend")) return do_extension(n, interp, find_netif_subcommand("pktsend"), argc, argv);
     if (is("receive")) return netif_receive(n, interp, argc, argv);
     if (is("stop")) {
         block_signal(kStopSignal, 0);
@@ -177,9 +176,9 @@ int subcommand(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         if (!n->opened_ || !n->media_->control) return TCL_OK;
         return n->media_->control(n->port_, argc - 1, argv + 1);
     }
-    if (is("renderer")) return do_extension(n, interp, ext.renderer, argc, argv);
+    if (is("renderer")) return do_extension(n, interp, find_netif_subcommand("renderer"), argc, argv);
     if (is("configure")) return do_configure(n, interp, argc, argv);
-    if (is("startfsm")) return do_extension(n, interp, ext.startfsm, argc, argv);
+    if (is("startfsm")) return do_extension(n, interp, find_netif_subcommand("startfsm"), argc, argv);
     if (is("lastsaved")) {
         if (n->saved_list_.tail)
             Tcl_SetObjResult(interp, number_obj(n->saved_list_.tail->frame));
