@@ -1,8 +1,9 @@
-// Renderer commands; they arrive with the renderer milestone.
+// Renderer commands; the renderer classes arrive with the renderer milestone.
 #include "core/groups.h"
+#include "render/pkt_cmds.h"
 
 namespace zm {
 
-int register_render_group(Tcl_Interp*) { return 0; }
+int register_render_group(Tcl_Interp* interp) { return register_saved_packet_commands(interp); }
 
 }  // namespace zm

@@ -386,7 +386,6 @@ int cmd_process_ospf_ls_req_pkt(ClientData, Tcl_Interp* interp, Words& w) {
 int register_ospf_group(Tcl_Interp* interp) {
     for (const OspfCommand& c : kCommands)
         create_command<cmd_ospf>(interp, c.name, const_cast<OspfCommand*>(&c));
-    create_command<cmd_process_ospf_ls_req_pkt>(interp, "process_ospf_ls_req_pkt");
     return 0;
 }
 
