@@ -214,17 +214,24 @@ int snmp_request(SnmpOp op, Tcl_Interp* interp, Words& w) {
 
     // Addresses go into filter strings: resolved to dotted text, MACs checked.
     ends.host = dotted_host(host);
-    if (lhost) ends.local_host = dotted_host(lhost);
-    if (srcmac && mac_text_ok(srcmac)) ends.src_mac = srcmac;
-    if (destmac && mac_text_ok(destmac)) ends.dest_mac = destmac;
-    bool bad_address = ends.host.empty() || (lhost && ends.local_host.empty()) ||
-                       (srcmac && ends.src_mac.empty()) || (destmac && ends.dest_mac.empty());
+    if (ends.host.empty()) return fault(interp, __LINE__, "Error opening snmp media; unknown host %s", host);
     std::unique_ptr<SnmpTransport> transport;
-    if (!bad_address)
-        transport = netif ? open_netif_transport(interp, netif, ends) : open_udp_transport(interp, ends);
-    if (!transport) {
-        report_os_error(interp, kModule, __LINE__, "Error opening snmp media");
-        return TCL_ERROR;
+    if (netif) {
+        if (lhost) ends.local_host = dotted_host(lhost);
+        if (lhost && ends.local_host.empty())
+            return fault(interp, __LINE__, "Error opening snmp media; unknown host %s", lhost);
+        for (const char* mac : {srcmac, destmac})
+            if (mac && !mac_text_ok(mac)) return fault(interp, __LINE__, "Error opening snmp media; bad MAC address %s", mac);
+        if (srcmac) ends.src_mac = srcmac;
+        if (destmac) ends.dest_mac = destmac;
+        transport = open_netif_transport(interp, netif, ends);
+        if (!transport) return TCL_ERROR;
+    } else {
+        transport = open_udp_transport(interp, ends);
+        if (!transport) {
+            report_os_error(interp, kModule, __LINE__, "Error opening snmp media");
+            return TCL_ERROR;
+        }
     }
 
     SnmpRequest req(op, party, std::move(bindings), std::move(oids));
