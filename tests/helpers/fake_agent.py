@@ -3,10 +3,9 @@
 
 Usage: fake_agent.py SCENARIO [LIFETIME_SECONDS]
 
-Prints "port N", then one line per request it receives: "<pdu type> <request-id>
+Prints "port N", then one line per request: "<pdu type> <request-id>
 <community> <oid> ...". Stops when its standard input closes or the lifetime
-runs out. Every answer it finally gives carries sysName.0 = "fake" (or, for a
-walk, the next OID below the one asked for).
+runs out. Answers carry the string "fake" (a get-next: under OID.1).
 
 Scenarios:
   silent     never answers
