@@ -181,7 +181,7 @@ int snmp_request(SnmpOp op, Tcl_Interp* interp, Words& w) {
     if (timeout) {
         char* end = nullptr;
         double seconds = std::strtod(timeout, &end);
-        if (end == timeout || *end || !(seconds >= 0) || seconds > 86400.0 * 365)
+        if (end == timeout || *end || !(seconds >= 0) || seconds > 2e6)
             return fault(interp, __LINE__, "Bad timeout: %s", timeout);
         timeout_ms = static_cast<int>(std::ceil(seconds * 1000.0));
     }
