@@ -30,18 +30,21 @@ proc measure {label n per script} {
               [expr {$n * $per * 1e6 / $us}]]
 }
 
-puts "walk of $subtree: $rows rows"
-measure "snmpget udp (gets)" 2000 1 {snmpget udp {*}$opts 1.3.6.1.2.1.1.5.0}
-measure "snmpnxt udp walk (rows)" 100 $rows {snmpnxt udp {*}$opts $subtree}
-set get [auto_execok snmpget]
-set walk [auto_execok snmpwalk]
-if {$get ne "" && $walk ne ""} {
-    measure "snmpget tool, one process (gets)" 100 1 \
-        {exec -ignorestderr {*}$get -v1 -c public -On 127.0.0.1:$port 1.3.6.1.2.1.1.5.0}
-    measure "snmpwalk tool, one process (rows)" 100 $rows \
-        {exec -ignorestderr {*}$walk -v1 -c public -On 127.0.0.1:$port $subtree}
-} else {
-    puts "snmp tools not installed: no comparison"
+try {
+    puts "walk of $subtree: $rows rows"
+    measure "snmpget udp (gets)" 2000 1 {snmpget udp {*}$opts 1.3.6.1.2.1.1.5.0}
+    measure "snmpnxt udp walk (rows)" 100 $rows {snmpnxt udp {*}$opts $subtree}
+    set get [auto_execok snmpget]
+    set walk [auto_execok snmpwalk]
+    if {$get ne "" && $walk ne ""} {
+        measure "snmpget tool, one process (gets)" 100 1 \
+            {exec -ignorestderr {*}$get -v1 -c public -On 127.0.0.1:$port 1.3.6.1.2.1.1.5.0}
+        measure "snmpwalk tool, one process (rows)" 100 $rows \
+            {exec -ignorestderr {*}$walk -v1 -c public -On 127.0.0.1:$port $subtree}
+    } else {
+        puts "snmp tools not installed: no comparison"
+    }
+} finally {
+    close $agent
+    file delete -force $work
 }
-close $agent
-file delete -force $work

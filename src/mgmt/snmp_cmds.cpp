@@ -98,7 +98,9 @@ int exchange(Tcl_Interp* interp, SnmpTransport& transport, SnmpRequest& req, int
         int attempts = 1;
         bool next_step = false;
         while (!req.done() && !next_step) {
-            if (!transport.receive(timeout_ms, &datagram)) {
+            SnmpTransport::Received got = transport.receive(timeout_ms, &datagram);
+            if (got == SnmpTransport::Received::failed) return TCL_ERROR;
+            if (got == SnmpTransport::Received::timeout) {
                 if (attempts >= retries) return kSnmpNoAnswer;
                 report(interp, kModule, __LINE__, LOG_DEBUG, "Snmp receive timed out - retrying...");
                 ++attempts;

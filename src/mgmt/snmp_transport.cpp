@@ -105,7 +105,7 @@ public:
         return true;
     }
 
-    bool receive(int timeout_ms, std::vector<uint8_t>* datagram) override {
+    Received receive(int timeout_ms, std::vector<uint8_t>* datagram) override {
         Wait wait(timeout_ms);
         Tcl_CreateFileHandler(fd_, TCL_READABLE, on_readable, nullptr);
         bool got = false;
@@ -114,7 +114,7 @@ public:
             got = read_one(datagram);
         }
         Tcl_DeleteFileHandler(fd_);
-        return got;
+        return got ? Received::datagram : Received::timeout;
     }
 
 private:
@@ -211,18 +211,18 @@ public:
         return cmd_send(n, interp_, 3, argv) == TCL_OK;
     }
 
-    bool receive(int timeout_ms, std::vector<uint8_t>* datagram) override {
+    Received receive(int timeout_ms, std::vector<uint8_t>* datagram) override {
         Netif* n = find_netif(name_.c_str());
-        if (n != netif_) return false;
+        if (n != netif_) return Received::failed;
         if (find_handler(n, kHandlerName)) {
             report(interp_, kModule, __LINE__, LOG_FAULT, "Attempt to do snmp while snmp is already pending");
-            return false;
+            return Received::failed;
         }
         auto wait = std::make_shared<HandlerWait>();
         auto* ref = new WaitRef(wait);
         if (!internal_register(n, kHandlerName, receive_filter_.c_str(), snmp_internal, snmp_internal_delete, ref)) {
             delete ref;
-            return false;
+            return Received::failed;
         }
         Wait timer(timeout_ms);
         int32_t signal = timer.run();
@@ -230,9 +230,9 @@ public:
             wait->waiting = false;
             if (!wait->handler_gone && find_netif(name_.c_str()) == netif_) unregister_handler(netif_, kHandlerName);
         }
-        if (signal != kSignalData || wait->datagram.empty()) return false;
+        if (signal != kSignalData || wait->datagram.empty()) return Received::timeout;
         *datagram = std::move(wait->datagram);
-        return true;
+        return Received::datagram;
     }
 
 private:

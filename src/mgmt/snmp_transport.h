@@ -19,10 +19,10 @@ public:
     virtual ~SnmpTransport() = default;
     // Sends one whole message; false after a report when it could not go.
     virtual bool send(const std::vector<uint8_t>& message) = 0;
+    enum class Received { datagram, timeout, failed };
     // Waits for one datagram from the agent for at most `timeout_ms`
-    // (0: no limit). False when the time ran out (or the wait was ended
-    // otherwise) without one.
-    virtual bool receive(int timeout_ms, std::vector<uint8_t>* datagram) = 0;
+    // (0: no limit). `failed` (after a report) when no wait could be set up.
+    virtual Received receive(int timeout_ms, std::vector<uint8_t>* datagram) = 0;
 };
 
 // Addresses of one call, as given by the options. `host` is dotted text.
