@@ -144,6 +144,9 @@ TEST(SdlCompile, SyntaxErrorsNameLineAndToken) {
     // Lines inside action blocks and comments count.
     Compiled c("m { s {\n start {#{\n\n#} }\n /*\n*/ } oops");
     EXPECT_EQ(c.out, "parse error at line 6: ''\n");
+    // A NUL byte is a character like any other, not the end of the text.
+    Compiled d(std::string("m { s { } }\0 }", 13));
+    EXPECT_FALSE(d.ok);
 }
 
 TEST(SdlCompile, OverlongTokenStopsTheCompilation) {
