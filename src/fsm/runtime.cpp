@@ -280,6 +280,11 @@ void timer_fired(ClientData data) {
     });
 }
 
+void report_start_failure(Instance* inst, Tcl_Interp* interp) {
+    report(interp, kModule, __LINE__, LOG_FAULT, "fsm \"%s\" in object \"%s\" couldn't start because \"%s\"",
+           inst->command_name_.c_str(), inst->object_name_.c_str(), Tcl_GetStringResult(interp));
+}
+
 // Substitutes the filter text of every inpdu event and compiles it; false
 // (reported) at the first that fails.
 bool compile_filters(Instance* inst, Netif* n, Tcl_Interp* interp) {
@@ -297,9 +302,7 @@ bool compile_filters(Instance* inst, Netif* n, Tcl_Interp* interp) {
             if (code == TCL_RETURN && Tcl_GetErrorLine(interp) == 0)
                 f = compile_receive_filter(interp, Tcl_GetStringResult(interp), n->base_node_);
             if (!f) {
-                for (int i = 0; i < 2; ++i)
-                    report(interp, kModule, __LINE__, LOG_FAULT, "fsm \"%s\" in object \"%s\" couldn't start because \"%s\"",
-                           inst->command_name_.c_str(), inst->object_name_.c_str(), Tcl_GetStringResult(interp));
+                report_start_failure(inst, interp);
                 return false;
             }
             inst->filter_cell(s.index, e.index) = f;
@@ -325,8 +328,8 @@ size_t live_instances() { return instances().size(); }
 
 int start_fsm(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (argc != 4) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "wrong # args: should be \"%s <netif name> <fsm name> <object name>\"",
-               n->name_.c_str());
+        report(interp, kModule, __LINE__, LOG_FAULT,
+               "wrong # args: should be \"%s <netif name> <fsm name> <object name>\"", n->name_.c_str());
         Tcl_ResetResult(interp);
         return TCL_ERROR;
     }
@@ -355,13 +358,13 @@ int start_fsm(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     inst->command_ = create_command<cmd_fsm_instance>(interp, inst->command_name_.c_str(), inst,
                                                       instance_command_deleted);
     InstanceHold hold(inst);
-    if (!compile_filters(inst, n, interp) || def->states.empty()) {
+    if (!compile_filters(inst, n, interp)) {
+        report_start_failure(inst, interp);  // once more, as the start is abandoned
         if (inst->command_) Tcl_DeleteCommandFromToken(interp, inst->command_);
         Tcl_ResetResult(interp);
         return TCL_ERROR;
     }
-    std::string first = def->states.front().name;
-    fsm_transition(inst, first.c_str());
+    if (!def->states.empty()) fsm_transition(inst, def->states.front().name.c_str());
     if (!inst->command_) {  // the first state's start action stopped it
         Tcl_ResetResult(interp);
         return TCL_OK;

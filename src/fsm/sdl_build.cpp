@@ -11,7 +11,8 @@ struct KindName {
     const char* word;
     int kind;
 };
-constexpr KindName kEventKinds[] = {{"inpdu", EV_INPDU}, {"event", EV_EVENT}, {"timeout", EV_TIMEOUT}, {"start", EV_START}};
+constexpr KindName kEventKinds[] = {
+    {"inpdu", EV_INPDU}, {"event", EV_EVENT}, {"timeout", EV_TIMEOUT}, {"start", EV_START}};
 
 struct ParamName {
     const char* word;

@@ -1,4 +1,4 @@
-/* The SDL grammar: machines, states, events with their heads, arguments and parameters; each action is one builder call. */
+/* The SDL grammar: machines, states, events, heads, arguments, parameters; each action is one builder call. */
 %define api.pure full
 %define api.prefix {sdl_yy}
 %parse-param {zm::SdlCompile* sc}
