@@ -1,0 +1,209 @@
+// The SDL compiler: lexical rules, both machine forms, heads, parameters, diagnostics and the file entry.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "core/report.h"
+#include "fsm/sdl.h"
+#include "fsm/sdlc.h"
+#include "pdl/protodb.h"
+#include "test_interp.h"
+
+namespace {
+
+using namespace zm;
+
+// One compilation into a private list; `out` collects the printed diagnostics.
+struct Compiled {
+    DefinitionList list;
+    ProtoDb db;
+    std::string out;
+    bool ok = false;
+
+    explicit Compiled(const std::string& text) {
+        db.set_output(std::tmpfile());
+        Node* n = db.begin_node("IPX_HDR");
+        db.add_field("ttl", db.make_number(8), nullptr, nullptr, nullptr);
+        db.end_node(n, nullptr);
+        std::FILE* f = std::tmpfile();
+        SdlSource src;
+        src.text = text.data();
+        src.length = text.size();
+        ok = compile_sdl(src, list, db, f);
+        std::rewind(f);
+        char buf[512];
+        size_t n_read;
+        while ((n_read = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n_read);
+        std::fclose(f);
+    }
+    const Definition* def(const char* name) const { return list.find(name); }
+};
+
+TEST(SdlCompile, BothMachineFormsAndEmptyState) {
+    Compiled a("fsm m1 { s1 { start { init } } }\nm2 { s1 { start { init } } quiet { } }");
+    ASSERT_TRUE(a.ok) << a.out;
+    const Definition* m1 = a.def("m1");
+    const Definition* m2 = a.def("m2");
+    ASSERT_TRUE(m1 && m2);
+    ASSERT_EQ(m1->states.size(), 1u);
+    const Event& e = m1->states[0].events.at(0);
+    EXPECT_EQ(e.kind, EV_START);
+    EXPECT_EQ(e.action, "init");
+    EXPECT_TRUE(e.use_params);
+    EXPECT_EQ(e.state, &m1->states[0]);
+    ASSERT_EQ(m2->states.size(), 2u);
+    EXPECT_EQ(m2->states[1].name, "quiet");
+    EXPECT_EQ(m2->states[1].index, 1);
+    EXPECT_TRUE(m2->states[1].events.empty());
+    EXPECT_EQ(m2->max_events, 1);
+}
+
+TEST(SdlCompile, LaterDefinitionHidesEarlier) {
+    Compiled c("m { a { start { x } } }\nm { b { start { y } } }");
+    ASSERT_EQ(c.list.size(), 2u);
+    EXPECT_EQ(c.def("m")->states[0].name, "b");
+    EXPECT_EQ(c.list.at(1)->states[0].name, "a");
+}
+
+TEST(SdlCompile, ActionBlocksCommentsAndStrings) {
+    Compiled c(
+        "# a comment line { not parsed\n"
+        "m { /* block\n comment */ s {\n"
+        "  inpdu \"IPX_HDR ttl=$x\" {#{\n  puts hi\n#}}\n"
+        "  event go // skipped to here; { go_method }\n"
+        "} }\n");
+    ASSERT_TRUE(c.ok) << c.out;
+    const State& s = c.def("m")->states[0];
+    ASSERT_EQ(s.events.size(), 2u);
+    EXPECT_EQ(s.events[0].kind, EV_INPDU);
+    EXPECT_EQ(s.events[0].spec, "IPX_HDR ttl=$x");
+    EXPECT_EQ(s.events[0].action, "\n  puts hi\n#}");
+    EXPECT_FALSE(s.events[0].use_params);
+    EXPECT_EQ(s.events[1].spec, "go");
+    EXPECT_EQ(s.events[1].action, "go_method");
+}
+
+TEST(SdlCompile, NumbersHexStringsAndParameters) {
+    Compiled c("m { s { event e { act 0x12345678 0x123456789 42 word %ph %packet_handle %s %state %to %timeout %e "
+               "%event %other } } }");
+    ASSERT_TRUE(c.ok) << c.out;
+    const auto& p = c.def("m")->states[0].events[0].params;
+    ASSERT_EQ(p.size(), 13u);
+    EXPECT_EQ(p[0].kind, PARAM_LITERAL);
+    EXPECT_EQ(p[0].text, "305419896");
+    EXPECT_EQ(p[1].text, "0x123456789");
+    EXPECT_EQ(p[2].text, "42");
+    EXPECT_EQ(p[3].text, "word");
+    const int kinds[] = {PARAM_PACKET, PARAM_PACKET, PARAM_STATE, PARAM_STATE, PARAM_TIMEOUT,
+                         PARAM_TIMEOUT, PARAM_EVENT, PARAM_EVENT, PARAM_IGNORED};
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(p[4 + i].kind, kinds[i]) << i;
+}
+
+TEST(SdlCompile, HeadOptionsAndArgumentKinds) {
+    Compiled c("m { s { timeout -quick -level = high t1, 7, 0xaabbccddee, $v, IPX_HDR.ttl = 3, "
+               "NOPE.f = w, IPX_HDR.ttl = 0x1122334455, IPX_HDR.ttl = $y { on_t } } }");
+    ASSERT_TRUE(c.ok) << c.out;
+    const EventHead& h = c.def("m")->states[0].events[0].head;
+    ASSERT_EQ(h.options.size(), 2u);
+    EXPECT_EQ(h.options[0].word, "-quick");
+    EXPECT_FALSE(h.options[0].value);
+    EXPECT_EQ(h.options[1].value.value_or(""), "high");
+    ASSERT_EQ(h.args.size(), 8u);
+    const int kinds[] = {ARG_WORD, ARG_NUMBER, ARG_HEXSTRING, ARG_VARIABLE, ARG_FIELD_NUMBER,
+                         ARG_FIELD_WORD, ARG_FIELD_HEXSTRING, ARG_FIELD_VARIABLE};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(h.args[i].kind, kinds[i]) << i;
+    EXPECT_EQ(h.args[1].number, 7u);
+    EXPECT_EQ(h.args[3].text, "v");
+    EXPECT_NE(h.args[4].field, nullptr);
+    EXPECT_EQ(h.args[5].field, nullptr);
+    EXPECT_EQ(c.out, "unknown field NOPE.f\n");
+    EXPECT_EQ(c.def("m")->states[0].events[0].spec, "t1");
+}
+
+TEST(SdlCompile, UnknownEventKindIsLeftOutAlone) {
+    Compiled c("m { s { start { a } bogus { b } event x { c } } }");
+    EXPECT_EQ(c.out, "unknown event type bogus\n");
+    const State& s = c.def("m")->states[0];
+    ASSERT_EQ(s.events.size(), 2u);
+    EXPECT_EQ(s.events[1].kind, EV_EVENT);
+    EXPECT_EQ(s.events[1].index, 1);
+    EXPECT_EQ(c.def("m")->max_events, 2);
+}
+
+TEST(SdlCompile, SyntaxErrorsNameLineAndToken) {
+    // A "#" inside a line is an ordinary character; an action cannot hold one.
+    Compiled a("ok { s { start { x } } }\n\nm { s # { } }");
+    EXPECT_FALSE(a.ok);
+    EXPECT_EQ(a.out, "parse error at line 3: '#'\n");
+    EXPECT_NE(a.def("ok"), nullptr);  // reduced before the error
+    Compiled b("m { s { start {#{ a # b #} } } }");
+    EXPECT_EQ(b.out, "parse error at line 1: '#'\n");
+    // Lines inside action blocks and comments count.
+    Compiled c("m { s {\n start {#{\n\n#} }\n /*\n*/ } oops");
+    EXPECT_EQ(c.out, "parse error at line 6: ''\n");
+    // A NUL byte is a character like any other, not the end of the text.
+    Compiled d(std::string("m { s { } }\0 }", 13));
+    EXPECT_FALSE(d.ok);
+}
+
+TEST(SdlCompile, OverlongTokenStopsTheCompilation) {
+    ReportCapture capture;
+    std::string text = "m { s { start { " + std::string(kSdlTokenMax + 1, 'a') + " } } }\nn { s { start { x } } }";
+    Compiled c(text);
+    EXPECT_FALSE(c.ok);
+    EXPECT_EQ(c.list.size(), 0u);
+    EXPECT_TRUE(capture.contains("token too long at line 1; compilation abandoned")) << c.out;
+    Compiled fits("m { s { start { " + std::string(kSdlTokenMax, 'a') + " } } }");
+    EXPECT_TRUE(fits.ok);
+}
+
+TEST(SdlCompile, FileEntryAddsExtensionSearchesPathAndTakesText) {
+    Tcl_Interp* interp = zm_test_interp();
+    char dir_template[] = "/tmp/sdlXXXXXX";
+    ASSERT_NE(mkdtemp(dir_template), nullptr);
+    std::string dir = dir_template;
+    std::ofstream(dir + "/fa.sdl") << "fa_machine { s { start { x } } }\n";
+    std::ofstream(dir + "/fb.txt") << "fb_machine { s { start { x } } }\n";
+    Tcl_SetVar(interp, "pdl_path", dir.c_str(), TCL_GLOBAL_ONLY);
+    ReportCapture capture;
+    testing::internal::CaptureStdout();
+    const char* files[] = {"sdlc", "fa", "fb.txt", "missing", "-", "fc_machine { s { } }", nullptr};
+    EXPECT_EQ(compile_sdl_files(interp, 6, files), TCL_OK);
+    const char* none[] = {"sdlc", nullptr};
+    compile_sdl_files(interp, 1, none);
+    const char* dash[] = {"sdlc", "-", nullptr};
+    compile_sdl_files(interp, 2, dash);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "compiling " + dir + "/fa.sdl...\ncompiling " + dir +
+                       "/fb.txt...\nUsage: sdlc file...\nno standard input provided\n");
+    EXPECT_TRUE(capture.contains("couldn't open missing.sdl locally or in the path \"" + dir + "\""));
+    EXPECT_NE(definitions().find("fa_machine"), nullptr);
+    EXPECT_NE(definitions().find("fb_machine"), nullptr);
+    EXPECT_NE(definitions().find("fc_machine"), nullptr);
+    Tcl_UnsetVar(interp, "pdl_path", TCL_GLOBAL_ONLY);
+    std::remove((dir + "/fa.sdl").c_str());
+    std::remove((dir + "/fb.txt").c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(SdlCompile, LookupCompilesTheVariableOnce) {
+    Tcl_Interp* interp = zm_test_interp();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(find_definition(interp, "lk_machine"), nullptr);
+    Tcl_SetVar(interp, "lk_machine", "other_name { s { } }", TCL_GLOBAL_ONLY);
+    EXPECT_EQ(find_definition(interp, "lk_machine"), nullptr);
+    Tcl_SetVar(interp, "lk_machine", "lk_machine { s { } }", TCL_GLOBAL_ONLY);
+    const Definition* d = find_definition(interp, "lk_machine");
+    Tcl_SetVar(interp, "lk_machine", "lk_machine { t { } }", TCL_GLOBAL_ONLY);
+    EXPECT_EQ(find_definition(interp, "lk_machine"), d);  // compiled already: the text is not read again
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "couldn't find state machine lk_machine\ncouldn't find state machine lk_machine\n");
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->states[0].name, "s");
+    Tcl_UnsetVar(interp, "lk_machine", TCL_GLOBAL_ONLY);
+}
+
+}  // namespace
