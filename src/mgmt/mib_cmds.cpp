@@ -107,7 +107,7 @@ int do_register(Tcl_Interp* interp, Words& w) {
     }
     const char* image = "";
     const char* library = "";
-    const char* type = nullptr;
+    const char* type = "mdl";
     const char* index = "";
     const char* platform = "";
     const OptSpec table[] = {
@@ -137,8 +137,7 @@ int do_register(Tcl_Interp* interp, Words& w) {
     img.library = library;
     img.index_file = index;
     img.platform = platform;
-    img.type = !type                             ? kMibMdl
-               : std::strcmp(type, "mdl") == 0 ? kMibMdl
+    img.type = std::strcmp(type, "mdl") == 0   ? kMibMdl
                : std::strcmp(type, "cdl") == 0 ? kMibCdl
                : std::strcmp(type, "mib") == 0 ? kMibText
                                                : kMibUnknown;
