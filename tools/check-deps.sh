@@ -27,6 +27,7 @@ need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.
 need python3 python3
 need tftpd-hpa /usr/sbin/in.tftpd
 need tftp-hpa /usr/bin/tftp
+need libsnmp-base /usr/share/snmp/mibs/UCD-SNMP-MIB.txt
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "installing:$missing"
