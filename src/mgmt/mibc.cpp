@@ -4,6 +4,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -62,9 +63,13 @@ constexpr KeywordRow kKeywords[] = {
 };
 
 Kw find_keyword(const std::string& word) {
-    for (const KeywordRow& row : kKeywords)
-        if (word == row.word) return row.kw;
-    return kwNone;
+    static const std::unordered_map<std::string_view, Kw> table = [] {
+        std::unordered_map<std::string_view, Kw> t;
+        for (const KeywordRow& row : kKeywords) t.emplace(row.word, row.kw);
+        return t;
+    }();
+    auto it = table.find(word);
+    return it == table.end() ? kwNone : it->second;
 }
 
 struct KnownOid {
@@ -633,6 +638,9 @@ private:
                 ready.pop_back();
                 std::string base = a.parent.empty() ? std::string() : c_.oids[a.parent];
                 a.oid = base + a.numbers;
+                if (size_t(std::count(a.oid.begin(), a.oid.end(), '.')) >= kMaxOidParts)
+                    fail("%s:%d: OID of %s is longer than %zu components\n", file_.c_str(), a.line,
+                         a.label.c_str(), kMaxOidParts);
                 c_.oids[a.label] = a.oid;
                 auto w = waiting.find(a.label);
                 if (w == waiting.end()) continue;

@@ -96,6 +96,11 @@ TEST(MibCompiler, SurvivesOddText) {
     std::string deep = "a OBJECT IDENTIFIER ::= { iso";
     for (int i = 0; i < 200; ++i) deep += " 1";
     EXPECT_EQ(compile(module(deep + " }")).messages, "t.mib:2: bad NUMBER in OBJECT-TYPE header\n");
+    // A chain of definitions grows the OID one component at a time.
+    std::string chain = "a0 OBJECT IDENTIFIER ::= { iso 1 }";
+    for (int i = 1; i < 200; ++i)
+        chain += "\na" + std::to_string(i) + " OBJECT IDENTIFIER ::= { a" + std::to_string(i - 1) + " 1 }";
+    EXPECT_EQ(compile(module(chain)).messages, "t.mib:129: OID of a127 is longer than 128 components\n");
 }
 
 TEST(MibCompiler, ImportsAreCompiledFirstAndMissingOnesNamed) {
