@@ -64,13 +64,14 @@ int do_lookup(Tcl_Interp* interp, Words& w, const char* usage) {
 
 int do_load(Tcl_Interp* interp, Words& w) {
     static const char* const kLoadUsage = "Usage : mib load <object_name> <object_ID> {{attribute syntax} ...}";
-    if (w.argc < 5) {
+    if (w.argc < 4) {
         report(interp, kModule, __LINE__, LOG_FAULT, "%s", kLoadUsage);
         return TCL_ERROR;
     }
+    // The attribute list may be left out: an object without attributes.
     int count = 0;
     const char** items = nullptr;
-    if (Tcl_SplitList(interp, w[4], &count, &items) != TCL_OK) return TCL_ERROR;
+    if (Tcl_SplitList(interp, w.argc > 4 ? w[4] : "", &count, &items) != TCL_OK) return TCL_ERROR;
     std::vector<std::pair<std::string, std::string>> attrs;
     bool ok = true;
     for (int i = 0; i < count && ok; ++i) {
