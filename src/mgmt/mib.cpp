@@ -173,7 +173,12 @@ std::optional<MibObject> MibDatabase::load_from_image(MibImage& image, const std
                image.type == kMibMdl ? "mdl" : "cdl", name.c_str(), module->c_str());
         return std::nullopt;
     }
-    if (image.type != kMibText) return std::nullopt;
+    if (image.type != kMibText) {
+        report(nullptr, kModule, __LINE__, LOG_FAULT,
+               "The MIB type of image %s is none of mdl, cdl and mib: %s cannot be loaded", image.image.c_str(),
+               name.c_str());
+        return std::nullopt;
+    }
     const char* tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/zemko-mibXXXXXX";
     TempDir dir;
