@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <istream>
 
 #include "core/report.h"
 
@@ -61,30 +62,13 @@ std::string module_file(const MibImage& image, const std::string& module) {
     return image.image + "/mib/" + module + ".mib";
 }
 
-// Finds the module that defines `name` in the image's index file: the first
-// line holding "(name) MODULE.ext".
 std::optional<std::string> index_module(const std::string& path, const std::string& name) {
     std::ifstream in(path);
     if (!in) {
         report(nullptr, kModule, __LINE__, LOG_WARNING, "Cannot open the MIB index file %s", path.c_str());
         return std::nullopt;
     }
-    const std::string needle = "(" + name + ")";
-    std::string line;
-    for (int n = 1; std::getline(in, line); ++n) {
-        size_t at = line.find(needle);
-        if (at == std::string::npos) continue;
-        size_t start = at + needle.size() + 1;
-        size_t dot = start <= line.size() ? line.find('.', start) : std::string::npos;
-        std::string module = dot == std::string::npos ? std::string() : line.substr(start, dot - start);
-        if (line[start - 1] != ' ' || !safe_module_name(module) || module.find_first_of(" \t") != std::string::npos) {
-            report(nullptr, kModule, __LINE__, LOG_WARNING, "%s:%d: malformed MIB index line skipped", path.c_str(),
-                   n);
-            continue;
-        }
-        return module;
-    }
-    return std::nullopt;
+    return mib_index_module(in, path, name);
 }
 
 // Removes a temporary directory and what the compiler left in it.
@@ -99,6 +83,25 @@ struct TempDir {
 
 }  // namespace
 
+std::optional<std::string> mib_index_module(std::istream& in, const std::string& file, const std::string& name) {
+    const std::string needle = "(" + name + ")";
+    std::string line;
+    for (int n = 1; std::getline(in, line); ++n) {
+        size_t at = line.find(needle);
+        if (at == std::string::npos) continue;
+        size_t start = at + needle.size() + 1;
+        size_t dot = start <= line.size() ? line.find('.', start) : std::string::npos;
+        std::string module = dot == std::string::npos ? std::string() : line.substr(start, dot - start);
+        if (line[start - 1] != ' ' || !safe_module_name(module) || module.find_first_of(" \t") != std::string::npos) {
+            report(nullptr, kModule, __LINE__, LOG_WARNING, "%s:%d: malformed MIB index line skipped", file.c_str(),
+                   n);
+            continue;
+        }
+        return module;
+    }
+    return std::nullopt;
+}
+
 char mib_syntax_letter_of(const std::string& code) { return letter_of(kSyntaxLetters, code, 0); }
 char mib_access_letter_of(const std::string& code) { return letter_of(kAccessLetters, code, 'U'); }
 char mib_status_letter_of(const std::string& code) { return letter_of(kStatusLetters, code, 'U'); }
@@ -106,6 +109,10 @@ char mib_status_letter_of(const std::string& code) { return letter_of(kStatusLet
 std::optional<MibObject> mib_read_index(const std::string& path, const std::string& name) {
     std::ifstream in(path);
     if (!in) return std::nullopt;
+    return mib_read_index(in, path, name);
+}
+
+std::optional<MibObject> mib_read_index(std::istream& in, const std::string& path, const std::string& name) {
     MibObject obj;
     bool found = false, inside = false;
     std::string line;

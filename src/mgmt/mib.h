@@ -1,6 +1,7 @@
 // The MIB database: registered device images, object tables per image key,
 // on-demand loading through an image's index file, and the look-ups.
 #pragma once
+#include <iosfwd>
 #include <list>
 #include <memory>
 #include <optional>
@@ -103,5 +104,11 @@ MibDatabase& mib_database();
 // that object, in file order); nullopt when the file has none. Malformed
 // lines are skipped with a Warning naming the file and line.
 std::optional<MibObject> mib_read_index(const std::string& path, const std::string& name);
+std::optional<MibObject> mib_read_index(std::istream& in, const std::string& file, const std::string& name);
+
+// The module named for object `name` by an image's index file: the first line
+// holding "(name) MODULE.ext" with a plain file name; lines that name the
+// object without one are skipped with a Warning naming `file` and the line.
+std::optional<std::string> mib_index_module(std::istream& in, const std::string& file, const std::string& name);
 
 }  // namespace zm
