@@ -28,6 +28,7 @@ need python3 python3
 need tftpd-hpa /usr/sbin/in.tftpd
 need tftp-hpa /usr/bin/tftp
 need snmpd /usr/sbin/snmpd; need snmp snmpget; need tshark tshark
+need libsnmp-base /usr/share/snmp/mibs/UCD-SNMP-MIB.txt
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "installing:$missing"
