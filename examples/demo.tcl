@@ -40,8 +40,8 @@ foreach {part title} {
     send    "Building and sending packets"
     utils   "Script utilities"
     fsm     "State machines"
-    mib     "MIB database"
     snmp    "SNMP"
+    mib     "MIB database"
 } {
     set file [file join [file dirname [info script]] $part.tcl]
     if {[file exists $file]} {
