@@ -153,15 +153,5 @@ TEST(LibpcapFormat, DamagedAndOversizedInput) {
     EXPECT_EQ(LibpcapReader().open(scratch("missing/none.pcap"), &why), LibpcapReader::Open::open_failed);
 }
 
-TEST(LibpcapFormat, LinkTypesAndBaseNodes) {
-    EXPECT_TRUE(libpcap_link_matches(1, "ENET_HDR"));
-    EXPECT_FALSE(libpcap_link_matches(101, "ENET_HDR"));
-    EXPECT_FALSE(libpcap_link_matches(1, "ZEMKO_UDP_HDR"));
-    EXPECT_TRUE(libpcap_link_matches(147, "ZEMKO_UDP_HDR"));
-    EXPECT_EQ(libpcap_link_type_for("ZEMKO_UDP_HDR"), kLinkUser0);
-    EXPECT_EQ(libpcap_link_candidates(9), (std::vector<std::string>{"PPP_HDR", "SYNC_HDR"}));
-    EXPECT_TRUE(libpcap_link_candidates(147).empty());
-}
-
 }  // namespace
 }  // namespace zm
