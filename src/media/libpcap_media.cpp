@@ -26,7 +26,7 @@ LibpcapState* state_of(MediaPort& port) { return static_cast<LibpcapState*>(port
 
 int libpcap_open(MediaPort& port, int argc, const char** argv) {
     CaptureOpenArgs args;
-    if (!parse_capture_open(port, kModule, "file", "Libpcap", argc, argv, &args)) return 1;
+    if (!parse_capture_open(port, kModule, "libpcap", "Libpcap", argc, argv, &args)) return 1;
     const char* file = args.file;
     auto state = std::make_unique<LibpcapState>(port.interp);
     state->file = file;
