@@ -27,6 +27,11 @@ need libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.
 need python3 python3
 need tftpd-hpa /usr/sbin/in.tftpd
 need tftp-hpa /usr/bin/tftp
+need libpcap-dev /usr/include/pcap/pcap.h
+need tshark tshark
+need wireshark-common editcap
+need python3-scapy /usr/lib/python3/dist-packages/scapy
+need iproute2 ip
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "installing:$missing"
