@@ -107,10 +107,15 @@ LibpcapReader::Open LibpcapReader::open(const std::string& path, std::string* wh
     // The section header's first word is the same in either byte order; the
     // byte-order mark after the length says which order the blocks use.
     uint8_t head[12];
-    if (pread(descriptor(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head) &&
-        get_net32(head) == kSectionHeader) {
-        pcapng_ = true;
-        big_endian_ng_ = get_net32(head + 8) == kByteOrderMagic;
+    if (pread(descriptor(), head, sizeof head, 0) == static_cast<ssize_t>(sizeof head)) {
+        uint32_t magic = get_net32(head);
+        if (magic == kSectionHeader) {
+            pcapng_ = true;
+            big_endian_ng_ = get_net32(head + 8) == kByteOrderMagic;
+        } else if (magic == 0xA1B2C3D4 || magic == 0xD4C3B2A1 || magic == 0xA1B23C4D || magic == 0x4D3CB2A1) {
+            record_header_ = 16;  // micro- or nanosecond pcap, either byte order
+            next_offset_ = 24;
+        }
     }
     return Open::ok;
 }
@@ -161,7 +166,10 @@ PacketBuffer* LibpcapReader::next_into(pcap* handle, Pool* pool, uint32_t frame,
                    pcap_geterr(handle));
         return rc == PCAP_ERROR_BREAK || rc == PCAP_ERROR ? media_end_of_input() : nullptr;
     }
-    if (warn) offsets_.push_back(offset);
+    if (warn) {
+        offsets_.push_back(offset);
+        if (record_header_) next_offset_ = offset + record_header_ + h->caplen;
+    }
     if (h->caplen > b->tailroom()) {
         if (warn)
             report(interp_, kModule, __LINE__, LOG_WARNING,
@@ -182,8 +190,12 @@ PacketBuffer* LibpcapReader::next_into(pcap* handle, Pool* pool, uint32_t frame,
 
 PacketBuffer* LibpcapReader::read(Pool* pool) {
     if (!handle_ || ended_) return media_end_of_input();
-    long pos = std::ftell(pcap_file(handle_));
-    PacketBuffer* b = next_into(handle_, pool, records_read() + 1, pos < 0 ? 0 : static_cast<uint64_t>(pos), true);
+    uint64_t offset = next_offset_;
+    if (!record_header_) {
+        long pos = std::ftell(pcap_file(handle_));
+        offset = pos < 0 ? 0 : static_cast<uint64_t>(pos);
+    }
+    PacketBuffer* b = next_into(handle_, pool, records_read() + 1, offset, true);
     if (is_end_of_input(b)) ended_ = true;
     return b;
 }

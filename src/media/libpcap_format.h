@@ -80,6 +80,11 @@ private:
     bool pcapng_ = false;
     bool big_endian_ng_ = false;    // byte order of the pcapng section
     std::vector<uint64_t> offsets_;  // file offset of each record read, in order
+    // In a pcap file with 16-byte record headers the next record's offset
+    // follows from the last one's length (asking the stream costs a system
+    // call per record); 0 for other layouts, whose offsets are asked for.
+    uint32_t record_header_ = 0;
+    uint64_t next_offset_ = 0;
     bool ended_ = false;
 };
 
