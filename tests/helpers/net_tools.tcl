@@ -5,11 +5,8 @@ namespace eval ::net {}
 # A python3 that has scapy (Debian's lives with the system python), or "".
 proc ::net::scapy_python {} {
     foreach py [list /usr/bin/python3 {*}[auto_execok python3]] {
-        if {$py ne "" && [file executable $py] && ![catch {exec $py -c "import scapy.all" 2>@1}]} {
-            return $py
-        }
+        if {[file executable $py] && ![catch {exec $py -c "import scapy.all" 2>@1}]} { return $py }
     }
-    return ""
 }
 set ::net::python [::net::scapy_python]
 testConstraint scapy [expr {$::net::python ne ""}]
