@@ -37,6 +37,7 @@ foreach {part title} {
     pdl     "Protocol descriptions"
     decode  "Decoding"
     capture "Capture replay"
+    stdcap  "Standard capture files"
     send    "Building and sending packets"
     utils   "Script utilities"
     fsm     "State machines"

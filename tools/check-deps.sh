@@ -29,6 +29,10 @@ need tftpd-hpa /usr/sbin/in.tftpd
 need tftp-hpa /usr/bin/tftp
 need snmpd /usr/sbin/snmpd; need snmp snmpget; need tshark tshark
 need libsnmp-base /usr/share/snmp/mibs/UCD-SNMP-MIB.txt
+need libpcap-dev /usr/include/pcap/pcap.h
+need wireshark-common editcap
+need python3-scapy /usr/lib/python3/dist-packages/scapy
+need iproute2 ip
 [ -z "$missing" ] && exit 0
 if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
     echo "installing:$missing"

@@ -46,12 +46,17 @@ std::vector<MediaClass*> media_classes() {
     return out;
 }
 
+void register_libpcap_media();
+void register_ether_media();
+
 void register_builtin_media() {
     static std::once_flag once;
     std::call_once(once, [] {
         register_sniffer_media();
         register_udp_media();  // the socket class, between the two file classes
         register_pcap_media();
+        register_libpcap_media();  // standard capture files and live Ethernet, after the classes above
+        register_ether_media();
     });
 }
 

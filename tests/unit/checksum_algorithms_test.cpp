@@ -52,6 +52,39 @@ uint16_t reference_ipv4_transport(const Bytes& p, uint8_t proto, size_t cksum_at
     return reference_inet(all);
 }
 
+// An IPv6 packet whose `ext` bytes of extension headers (hop-by-hop, then a
+// type 0 routing header with segments left when `ext` > 8) precede a
+// transport header of `proto` with `payload` bytes in all.
+Bytes ipv6_packet(std::mt19937& rng, uint8_t proto, size_t payload, size_t ext) {
+    Bytes p = random_bytes(rng, 40 + ext + payload);
+    p[0] = 0x60;
+    put16(p, 4, ext + payload);
+    p[6] = ext ? 0 : proto;
+    if (ext) {
+        p[40] = ext > 8 ? 43 : proto;
+        p[41] = 0;
+    }
+    if (ext > 8) {
+        p[48] = proto;
+        p[49] = static_cast<uint8_t>((ext - 16) / 8);
+        p[50] = 0;
+        p[51] = 1;
+    }
+    return p;
+}
+
+// The IPv6 transport checksum by the book; `dest` is where the final destination lies.
+uint16_t reference_ipv6_transport(const Bytes& p, size_t off, uint8_t proto, size_t cksum_at, size_t dest) {
+    Bytes seg(p.begin() + static_cast<long>(off), p.end());
+    seg[cksum_at] = seg[cksum_at + 1] = 0;
+    Bytes all(p.begin() + 8, p.begin() + 24);
+    all.insert(all.end(), p.begin() + static_cast<long>(dest), p.begin() + static_cast<long>(dest) + 16);
+    all.insert(all.end(), {0, 0, static_cast<uint8_t>(seg.size() >> 8), static_cast<uint8_t>(seg.size()), 0, 0, 0,
+                           proto});
+    all.insert(all.end(), seg.begin(), seg.end());
+    return reference_inet(all);
+}
+
 int32_t call(zm::ChecksumFn fn, Bytes& b, int32_t bits, size_t avail) {
     int32_t cell = 12345;
     int32_t ret = fn(b.data(), 0, bits, &cell, 0, 16, nullptr, avail);
@@ -97,6 +130,28 @@ TEST(ChecksumReference, RandomData) {
         all[42] = all[43] = 0;
         // The range ends after the type byte, where the node holding the checksum starts.
         EXPECT_EQ(call(zm::icmpv6_xsum, v6, 41 * 8, v6.size()), reference_inet(all)) << n;
+    }
+}
+
+// Over IPv6 the pseudo-header carries the IPv6 addresses, and a routing
+// header with segments left replaces the destination by its last address.
+TEST(ChecksumReference, TransportOverIpv6) {
+    std::mt19937 rng(11);
+    zm::ReportCapture quiet;
+    for (size_t n = 20; n < 120; n += 13) {
+        for (size_t ext : {0u, 8u, 48u}) {
+            size_t off = 40 + ext, dest = ext > 8 ? 40 + ext - 16 : 24;
+            Bytes udp = ipv6_packet(rng, 17, n, ext);
+            uint16_t want = reference_ipv6_transport(udp, off, 17, 6, dest);
+            EXPECT_EQ(call(zm::udp_xsum, udp, static_cast<int32_t>(8 * off), udp.size()), want ? want : 0xFFFF);
+            Bytes tcp = ipv6_packet(rng, 6, n, ext);
+            EXPECT_EQ(call(zm::tcp_xsum, tcp, static_cast<int32_t>(8 * off), tcp.size()),
+                      reference_ipv6_transport(tcp, off, 6, 16, dest))
+                << n << " " << ext;
+            Bytes icmp = ipv6_packet(rng, 58, n, ext);
+            EXPECT_EQ(call(zm::icmpv6_xsum, icmp, static_cast<int32_t>(8 * (off + 1)), icmp.size()),
+                      reference_ipv6_transport(icmp, off, 58, 2, dest));
+        }
     }
 }
 

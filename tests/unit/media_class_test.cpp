@@ -85,7 +85,7 @@ TEST(MediaRegistry, BuiltinsNewestFirstAndCommands) {
     register_builtin_media();  // registers once per process
     std::vector<std::string> names;
     for (MediaClass* c : media_classes()) names.push_back(c->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"pcap", "udp", "sniffer"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"ether", "libpcap", "pcap", "udp", "sniffer"}));
     EXPECT_EQ(find_media_class("PCAP"), nullptr);
     ASSERT_NE(find_media_class("udp"), nullptr);
     EXPECT_EQ(find_media_class("udp")->overflow, nullptr);
@@ -95,6 +95,8 @@ TEST(MediaRegistry, BuiltinsNewestFirstAndCommands) {
     ASSERT_EQ(register_media_group(interp), 0);
     ASSERT_EQ(Tcl_Eval(interp, "mediainfo extra words"), TCL_OK);
     EXPECT_STREQ(Tcl_GetStringResult(interp),
+                 "{ether 1 1 1 {} {Ethernet device (raw packet socket)}} "
+                 "{libpcap 1 1 0 f {Standard pcap/pcapng capture file}} "
                  "{pcap 1 1 0 f {PCAP (Packet Capture File)}} {udp 1 1 1 {} UDP} "
                  "{sniffer 1 1 0 f {Network General Sniffer File}}");
     ReportCapture cap;

@@ -1,7 +1,8 @@
-// The TCP checksum over an IPv4 pseudo-header.
+// The TCP checksum over an IPv4 or IPv6 pseudo-header.
 #include "core/report.h"
 #include "encode/checksum/checksum.h"
 #include "encode/checksum/checksum_sum.h"
+#include "encode/checksum/ipv6_pseudo.h"
 
 namespace zm {
 namespace {
@@ -9,19 +10,29 @@ constexpr const char* kModule = "CHECKSUM/tcp_xsum";
 constexpr int64_t kTcpHeader = 20;
 }  // namespace
 
-// data is the IPv4 header; bits is the bit offset of the TCP header from it.
-// The segment length is the IPv4 total length minus the IPv4 header length;
-// the options and data are read from 20 bytes past the IPv4 header's end.
-// Only bytes inside the packet are summed.
+// data is the IP header; bits is the bit offset of the TCP header from it.
+// Over IPv4 the segment length is the total length minus the header length
+// and the options and data are read from 20 bytes past the IPv4 header's
+// end; over IPv6 the segment is what the payload length leaves after the
+// extension headers, read from the TCP header on. Only bytes inside the
+// packet are summed.
 int32_t tcp_xsum(uint8_t* data, int, int32_t bits, int32_t* result, int, int, void*, size_t avail) {
     using namespace xsum;
-    if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
-    auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
-    int64_t hlen = 4 * (byte(0) & 0x0F);
-    int64_t len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
     int64_t off = bits / 8;
-
-    uint64_t sum = ones_add_within(data, 12, 8, avail) + 6 + static_cast<uint16_t>(len);
+    int64_t len, hlen;
+    uint64_t sum;
+    if (starts_ipv6(data, avail)) {
+        if (avail < 40) report_short(kModule, __LINE__, "IPv6 header", 40, avail);
+        len = ipv6_upper_length(data, off, avail);
+        hlen = off;
+        sum = ipv6_pseudo_sum(data, off, static_cast<uint64_t>(len), 6, avail);
+    } else {
+        if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
+        auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
+        hlen = 4 * (byte(0) & 0x0F);
+        len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
+        sum = ones_add_within(data, 12, 8, avail) + 6 + static_cast<uint16_t>(len);
+    }
     // The fixed header, its checksum word (bytes 16-17) taken as 0.
     sum += ones_add_within(data, off, 16, avail);
     sum += ones_add_within(data, off + 18, 2, avail);

@@ -1,7 +1,8 @@
-// The UDP checksum over an IPv4 pseudo-header (RFC 768).
+// The UDP checksum over an IPv4 (RFC 768) or IPv6 (RFC 8200) pseudo-header.
 #include "core/report.h"
 #include "encode/checksum/checksum.h"
 #include "encode/checksum/checksum_sum.h"
+#include "encode/checksum/ipv6_pseudo.h"
 
 namespace zm {
 namespace {
@@ -9,18 +10,26 @@ constexpr const char* kModule = "CHECKSUM/udp_xsum";
 constexpr int64_t kUdpHeader = 8;
 }  // namespace
 
-// data is the IPv4 header; bits is the bit offset of the UDP header from it.
-// The UDP length is the IPv4 total length minus the IPv4 header length, as
-// the headers claim; only the bytes of it that are in the packet are summed.
+// data is the IP header; bits is the bit offset of the UDP header from it.
+// Over IPv4 the UDP length is the total length minus the header length; over
+// IPv6 it is what the payload length leaves after the extension headers. Only
+// the bytes of it that are in the packet are summed.
 int32_t udp_xsum(uint8_t* data, int, int32_t bits, int32_t* result, int, int, void*, size_t avail) {
     using namespace xsum;
-    if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
-    auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
-    int64_t hlen = 4 * (byte(0) & 0x0F);
-    int64_t len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
     int64_t off = bits / 8;
-
-    uint64_t sum = ones_add_within(data, 12, 8, avail) + 17 + static_cast<uint16_t>(len);
+    int64_t len;
+    uint64_t sum;
+    if (starts_ipv6(data, avail)) {
+        if (avail < 40) report_short(kModule, __LINE__, "IPv6 header", 40, avail);
+        len = ipv6_upper_length(data, off, avail);
+        sum = ipv6_pseudo_sum(data, off, static_cast<uint64_t>(len), 17, avail);
+    } else {
+        if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
+        auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
+        int64_t hlen = 4 * (byte(0) & 0x0F);
+        len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
+        sum = ones_add_within(data, 12, 8, avail) + 17 + static_cast<uint16_t>(len);
+    }
     sum += ones_add_within(data, off, 6, avail);  // ports and length; the checksum word counts as 0
     int64_t end = off + (len > kUdpHeader ? len : kUdpHeader);
     if (end > static_cast<int64_t>(avail))

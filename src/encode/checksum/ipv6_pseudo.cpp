@@ -1,0 +1,60 @@
+// The IPv6 pseudo-header: source, final destination, upper-layer length, next header.
+#include "encode/checksum/ipv6_pseudo.h"
+
+#include "encode/checksum/checksum_sum.h"
+
+namespace zm::xsum {
+namespace {
+
+constexpr int64_t kIpv6Header = 40;
+constexpr uint32_t kHopByHop = 0, kRouting = 43, kFragment = 44, kAuth = 51, kDestOptions = 60;
+
+// Offset of the final destination address: the fixed header's destination
+// unless a routing header with segments left names a later one (the last
+// address of a type 0 or type 2 header, the first segment of a segment
+// routing header). Only headers lying wholly before `upper` are looked at.
+int64_t final_destination(const uint8_t* data, int64_t upper, size_t avail) {
+    int64_t dest = 24;
+    if (avail < kIpv6Header) return dest;
+    uint32_t next = data[6];
+    int64_t pos = kIpv6Header;
+    for (int hops = 0; hops < 64 && pos + 8 <= upper && pos + 8 <= static_cast<int64_t>(avail); ++hops) {
+        int64_t len;
+        if (next == kFragment)
+            len = 8;
+        else if (next == kAuth)
+            len = (static_cast<int64_t>(data[pos + 1]) + 2) * 4;
+        else if (next == kHopByHop || next == kRouting || next == kDestOptions)
+            len = (static_cast<int64_t>(data[pos + 1]) + 1) * 8;
+        else
+            break;
+        if (pos + len > upper || pos + len > static_cast<int64_t>(avail)) break;
+        if (next == kRouting && data[pos + 3] > 0) {
+            uint32_t type = data[pos + 2];
+            int64_t addresses = (len - 8) / 16;
+            if ((type == 0 || type == 2) && addresses > 0)
+                dest = pos + 8 + 16 * (addresses - 1);
+            else if (type == 4 && addresses > 0)
+                dest = pos + 8;
+        }
+        next = data[pos];
+        pos += len;
+    }
+    return dest;
+}
+
+}  // namespace
+
+uint64_t ipv6_pseudo_sum(const uint8_t* data, int64_t upper, uint64_t length, uint32_t proto, size_t avail) {
+    uint64_t sum = ones_add_within(data, 8, 16, avail);
+    sum += ones_add_within(data, final_destination(data, upper, avail), 16, avail);
+    return sum + (length >> 16) + (length & 0xFFFF) + proto;
+}
+
+int64_t ipv6_upper_length(const uint8_t* data, int64_t upper, size_t avail) {
+    int64_t plen = avail >= 6 ? (static_cast<int64_t>(data[4]) << 8 | data[5]) : 0;
+    int64_t len = kIpv6Header + plen - upper;
+    return len > 0 ? len : 0;
+}
+
+}  // namespace zm::xsum
