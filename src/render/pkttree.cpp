@@ -260,23 +260,49 @@ bool is_calculated(const Field* field) {
     return source && (source->kind_ == SYM_CHECKSUM || source->kind_ == SYM_LENGTH || source->kind_ == SYM_LENGTHOF);
 }
 
-bool variable_width(const Field* field) {
-    return field && field->width_ && field->width_->type_ != EXPR_NUMBER;
+// True when the expression reads the length of the area being decoded: such
+// a field's width comes from the value given when the packet is built.
+bool reads_pdu_length(const Expr* e, int depth = 0) {
+    if (!e || depth > 64) return false;
+    if (e->type_ == EXPR_NAME && e->evaluator_ == Evaluator::pdu_length) return true;
+    return reads_pdu_length(e->left_, depth + 1) || reads_pdu_length(e->right_, depth + 1);
 }
 
-// A number given for a field of variable width is laid out as four bytes, so
-// a short such field at the end of the packet is rebuilt from raw data.
-bool short_trailing(const TreeRecord& r, uint32_t packet_bits) {
-    return variable_width(r.field) && r.width > 0 && r.width <= 32 && r.width % 8 == 0 &&
-           r.offset + r.width == packet_bits;
+bool sized_by_value(const Field* field) { return field && reads_pdu_length(field->width_); }
+
+// A number given for a field sized by its value is laid out as four bytes, so
+// such a field of one to four bytes, last in its node, is rebuilt from raw
+// data placed after the node.
+bool short_sized_by_value(const TreeRecord& r, bool last) {
+    return last && sized_by_value(r.field) && r.width > 0 && r.width <= 32 && r.width % 8 == 0;
 }
 
-void emit_children(const TreeRecord& record, const SendOptions& o, uint32_t bits, std::string& out) {
+// The numeric text is used where the filter language reads it back as the
+// same bits; otherwise (strings, IPv6 and OID texts, floats, negative
+// decimals, wide hexadecimal texts that may be cut short) the hex text is.
+bool numeric_reads_back(const TreeRecord& r) {
+    int format = r.field ? r.field->display_format_ : DISP_HEX;
+    if (r.width > 32) return format == DISP_IPA || format == DISP_I4P || format == DISP_MAC;
+    switch (format) {
+    case DISP_HEX:
+    case DISP_IPA:
+    case DISP_I4P:
+        return true;
+    case DISP_DEC:
+        return !r.num_text.empty() && r.num_text[0] != '-';
+    case DISP_MAC:
+        return r.num_text.find(':') != std::string::npos;
+    default:
+        return false;
+    }
+}
+
+void emit_children(const TreeRecord& record, const SendOptions& o, std::string& out) {
     for (const auto& child : record.children) {
         switch (child->type) {
         case TREE_NODE:
             out += ", " + child->name + " ";
-            emit_children(*child, o, bits, out);
+            emit_children(*child, o, out);
             break;
         case TREE_ARRAY:
             if (!child->has_members_with_children()) break;
@@ -284,16 +310,17 @@ void emit_children(const TreeRecord& record, const SendOptions& o, uint32_t bits
             for (size_t k = 0; k < child->children.size(); ++k) {
                 if (k) out += ", ";
                 out += child->children[k]->name + " ";
-                emit_children(*child->children[k], o, bits, out);
+                emit_children(*child->children[k], o, out);
             }
             out += "> ";
             break;
         case TREE_FIELD: {
-            const std::string& text = o.hex ? child->hex_text : child->num_text;
-            if (text.empty() || (!o.hex && !child->has_num)) break;
+            if (!child->has_num) break;
+            const std::string& text = o.hex || !numeric_reads_back(*child) ? child->hex_text : child->num_text;
+            if (text.empty()) break;
             if (o.nocalc && is_calculated(child->field)) break;
             if (o.nodefault && is_default(child->field, child->num_text)) break;
-            if (short_trailing(*child, bits)) {
+            if (short_sized_by_value(*child, child == record.children.back())) {
                 char raw[16];
                 std::snprintf(raw, sizeof raw, "%0*lx", static_cast<int>(child->width / 4),
                               static_cast<unsigned long>(child->value));
@@ -379,7 +406,6 @@ bool PacketTree::build(const PacketBuffer* buffer, std::vector<std::string>& war
     const DecodeBlock* tree = decode_tree(buffer);
     if (!tree) return false;
     root_ = TreeBuilder(*tree, buffer, warnings).build();
-    packet_bits_ = buffer->length() * 8;
     return root_ != nullptr;
 }
 
@@ -406,7 +432,7 @@ void PacketTree::set_hex(RegPath& reg, const std::string& value) {
 std::string PacketTree::send_string(const SendOptions& options) const {
     if (!root_) return {};
     std::string out = root_->name + " ";
-    emit_children(*root_, options, packet_bits_, out);
+    emit_children(*root_, options, out);
     return out;
 }
 

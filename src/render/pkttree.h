@@ -98,7 +98,6 @@ public:
 
 private:
     std::unique_ptr<TreeRecord> root_;
-    uint32_t packet_bits_ = 0;
     std::vector<RegPath> regs_;
     bool regs_built_ = false;
 };
