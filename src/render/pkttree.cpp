@@ -179,7 +179,14 @@ public:
     Matcher(const RegPath& reg, const std::vector<PathEntry>& pattern, bool full)
         : reg_(reg.entries), pat_(pattern), full_(full),
           reg_len_(reg.entries.empty() ? 0 : reg.entries.size() - 1),  // without the end entry
-          failed_(reg_len_ + 1, std::vector<bool>(pattern.size() + 1, false)) {}
+          width_(pattern.size() + 1) {
+        // Only a run of "*" can come back to a pair already tried.
+        for (const PathEntry& e : pattern)
+            if (e.kind == PATH_ANY) {
+                failed_.assign((reg_len_ + 1) * width_, 0);
+                break;
+            }
+    }
 
     bool run(std::string* error) {
         bool ok = match(0, 0);
@@ -190,9 +197,11 @@ public:
 private:
     bool match(size_t ri, size_t pi) {
         if (pi >= pat_.size()) return !full_ || ri >= reg_len_;
-        if (failed_[ri][pi]) return false;
+        if (failed_.empty()) return step(ri, pi);
+        size_t at = ri * width_ + pi;
+        if (failed_[at]) return false;
         bool ok = step(ri, pi);
-        if (!ok) failed_[ri][pi] = true;
+        if (!ok) failed_[at] = 1;
         return ok;
     }
 
@@ -230,7 +239,8 @@ private:
     const std::vector<PathEntry>& pat_;
     bool full_;
     size_t reg_len_;
-    std::vector<std::vector<bool>> failed_;
+    size_t width_;
+    std::vector<uint8_t> failed_;  // (reg position, pattern position) pairs known to fail
     std::string error_;
 };
 
