@@ -7,6 +7,7 @@
 #include "core/textconv.h"
 #include "decode/decode.h"
 #include "decode/format.h"
+#include "filter/filter.h"
 #include "pdl/protodb.h"
 
 namespace zm {
@@ -280,11 +281,25 @@ bool reads_pdu_length(const Expr* e, int depth = 0) {
 
 bool sized_by_value(const Field* field) { return field && reads_pdu_length(field->width_); }
 
-// A number given for a field sized by its value is laid out as four bytes, so
-// such a field of one to four bytes, last in its node, is rebuilt from raw
-// data placed after the node.
-bool short_sized_by_value(const TreeRecord& r, bool last) {
-    return last && sized_by_value(r.field) && r.width > 0 && r.width <= 32 && r.width % 8 == 0;
+// The hexadecimal digits of a field's hex text (which pkt_set may have
+// replaced), at least as many as its width needs.
+std::string raw_digits(const TreeRecord& r) {
+    std::string digits = r.hex_text;
+    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+    size_t need = r.width / 4;
+    if (digits.size() < need) digits.insert(0, need - digits.size(), '0');
+    if (digits.size() % 2) digits.insert(0, 1, '0');
+    return digits;
+}
+
+// A field sized by its value, last in its node, is rebuilt from raw data
+// placed after the node when its value cannot be given in a filter: a number
+// (one to four bytes) would be laid out as four bytes, and a condition holds
+// at most kSendValueMax bytes.
+bool raw_sized_by_value(const TreeRecord& r, bool last) {
+    if (!last || !sized_by_value(r.field) || r.width % 8 != 0) return false;
+    size_t bytes = raw_digits(r).size() / 2;
+    return bytes > 0 && (bytes <= 4 || bytes > kSendValueMax);
 }
 
 // The numeric text is used where the filter language reads it back as the
@@ -330,11 +345,8 @@ void emit_children(const TreeRecord& record, const SendOptions& o, std::string& 
             if (text.empty()) break;
             if (o.nocalc && is_calculated(child->field)) break;
             if (o.nodefault && is_default(child->field, child->num_text)) break;
-            if (short_sized_by_value(*child, child == record.children.back())) {
-                char raw[16];
-                std::snprintf(raw, sizeof raw, "%0*lx", static_cast<int>(child->width / 4),
-                              static_cast<unsigned long>(child->value));
-                out += std::string(", RAWDATA ") + raw + " ";
+            if (raw_sized_by_value(*child, child == record.children.back())) {
+                out += ", RAWDATA " + raw_digits(*child) + " ";
                 break;
             }
             out += child->name + "=" + text + " ";
