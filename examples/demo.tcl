@@ -39,6 +39,7 @@ foreach {part title} {
     capture "Capture replay"
     send    "Building and sending packets"
     utils   "Script utilities"
+    pkt     "Saved packets and field paths"
 } {
     set file [file join [file dirname [info script]] $part.tcl]
     if {[file exists $file]} {
