@@ -598,7 +598,10 @@ int cmd_pkt_tree_parse(ClientData, Tcl_Interp* interp, Words& w) {
         return usage(interp, "Usage: pkt_tree_parse {fragment code} {array code} {field code} {packet handle}");
     PacketTree* tree = context_tree(interp, w[4]);
     if (!tree) return TCL_ERROR;
-    const TreeRecord* root = tree->root();
+    // The callbacks may query other packets or delete this one: the walk
+    // keeps its own hold on the tree.
+    std::shared_ptr<const TreeRecord> hold = tree->shared_root();
+    const TreeRecord* root = hold.get();
     TreeParse parse{interp, w[1], w[2], w[3]};
     int code = run_callback(interp, parse.fragment, {"enter", root->name, root->name});
     if (code == TCL_OK) code = parse.walk(*root, root->name);

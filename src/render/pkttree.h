@@ -85,6 +85,9 @@ public:
 
     const TreeRecord* root() const { return root_.get(); }
     TreeRecord* root() { return root_.get(); }
+    // The root for a walk that runs scripts: it stays alive even when a
+    // script makes the context drop or rebuild this tree.
+    std::shared_ptr<const TreeRecord> shared_root() const { return root_; }
 
     // The reg list, built on first use.
     const std::vector<RegPath>& regs(std::vector<std::string>& warnings);
@@ -97,7 +100,7 @@ public:
     std::string send_string(const SendOptions& options) const;
 
 private:
-    std::unique_ptr<TreeRecord> root_;
+    std::shared_ptr<TreeRecord> root_;
     std::vector<RegPath> regs_;
     bool regs_built_ = false;
 };
