@@ -1,6 +1,7 @@
 // Packet tree, reg list, path patterns and send strings of saved packets.
 #include "render/pkttree.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -43,7 +44,6 @@ public:
         return root;
     }
 
-private:
     std::unique_ptr<TreeRecord> node_record(const DecodeElement& e) {
         auto r = std::make_unique<TreeRecord>();
         r->type = TREE_NODE;
@@ -53,7 +53,12 @@ private:
         return r;
     }
 
+    // The bit where the last decoded field or data block ends.
+    uint32_t decoded_end() const { return end_; }
+
+private:
     std::unique_ptr<TreeRecord> field_record(const DecodeElement& e) {
+        end_ = std::max(end_, e.type == DECODE_DATA ? length_ * 8 : e.offset + e.width);
         auto r = std::make_unique<TreeRecord>();
         r->offset = e.offset;
         r->width = e.width;
@@ -132,6 +137,7 @@ private:
     uint32_t length_;
     std::vector<std::string>& warnings_;
     uint32_t i_ = 0;
+    uint32_t end_ = 0;
 };
 
 void reg_walk(TreeRecord& record, std::vector<PathEntry>& prefix, std::vector<RegPath>& out,
@@ -427,7 +433,12 @@ bool PacketTree::build(const PacketBuffer* buffer, std::vector<std::string>& war
     clear();
     const DecodeBlock* tree = decode_tree(buffer);
     if (!tree) return false;
-    root_ = TreeBuilder(*tree, buffer, warnings).build();
+    TreeBuilder builder(*tree, buffer, warnings);
+    root_ = builder.build();
+    // Bytes after everything decoded (frame padding, an undecodable tail).
+    uint32_t end = (builder.decoded_end() + 7) / 8;
+    if (root_ && end < buffer->length())
+        trailer_ = hex_bytes(buffer->data(), buffer->length(), end, buffer->length() - end, false).substr(2);
     return root_ != nullptr;
 }
 
@@ -435,6 +446,7 @@ void PacketTree::clear() {
     regs_.clear();
     regs_built_ = false;
     root_.reset();
+    trailer_.clear();
 }
 
 const std::vector<RegPath>& PacketTree::regs(std::vector<std::string>& warnings) {
@@ -455,6 +467,9 @@ std::string PacketTree::send_string(const SendOptions& options) const {
     if (!root_) return {};
     std::string out = root_->name + " ";
     emit_children(*root_, options, out);
+    // Trailing bytes go last; with -nocalc they would count in the lengths
+    // computed afresh, so they are left out there.
+    if (!trailer_.empty() && !options.nocalc) out += ", RAWDATA " + trailer_ + " ";
     return out;
 }
 

@@ -97,12 +97,15 @@ public:
     void set_hex(RegPath& reg, const std::string& value);
     std::vector<RegPath>& mutable_regs() { return regs_; }
 
+    // The filter string that rebuilds the packet, bytes after everything
+    // decoded (such as frame padding) included as trailing raw data.
     std::string send_string(const SendOptions& options) const;
 
 private:
     std::shared_ptr<TreeRecord> root_;
     std::vector<RegPath> regs_;
     bool regs_built_ = false;
+    std::string trailer_;  // hex digits of the bytes after the decoded ones
 };
 
 }  // namespace zm
