@@ -3,6 +3,7 @@
 // context, which caches the packet tree of one packet at a time.
 #include <tcl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -498,9 +499,12 @@ int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
     all.hex = true;
     std::string send = tree->send_string(all);
     // Built into a fresh buffer, so a failed build leaves the saved packet as it was.
-    uint32_t room = kMaxRoom;
-    if (const NodeAttr* a = find_node_attr(node_of(packet), NATTR_MAXMTU)) room = a->number_ < kMaxRoom ? a->number_ : kMaxRoom;
-    BufferPtr fresh(buffer_alloc(room));
+    // The base node's maximum, or more when the packet (with the new value)
+    // may need it: a packet composed from raw data can be larger.
+    uint64_t room = packet->length() + value.size() / 2 + 1;
+    if (const NodeAttr* a = find_node_attr(node_of(packet), NATTR_MAXMTU)) room = std::max<uint64_t>(room, a->number_);
+    if (room > kMaxRoom) room = kMaxRoom;
+    BufferPtr fresh(buffer_alloc(static_cast<uint32_t>(room)));
     if (!fresh) return fail(interp, __LINE__, "no buf");
     fresh->base_node = packet->base_node;
     TimeVal when{static_cast<int32_t>(packet->sec), static_cast<int32_t>(packet->usec)};
