@@ -52,8 +52,10 @@ proc Log {method args} {
 #   OBJ delete               forget the object
 # The string lists every node in decode order (", NODE ", array members
 # between "< " and "> "), each field as name=value, and trailing data as
-# RAWDATA, as pkt_getsendstring writes it. A field sized by the packet's
-# length that holds at most four bytes is written as RAWDATA, since a number given for it would be laid out as four bytes.
+# RAWDATA, as pkt_getsendstring writes it: strings, IPv6 addresses, floats
+# and negative numbers in hexadecimal, and a field sized by the packet's
+# length that holds at most four bytes as RAWDATA (a number given for it
+# would be laid out as four bytes).
 
 namespace eval ::zemko::pkt {
     variable count 0
@@ -154,6 +156,9 @@ proc ::zemko::pkt::sendstring {} {
             set value [ip6_hex $value]
         } elseif {$format eq "str"} {
             set value 0x[string toupper [binary encode hex [encoding convertto iso8859-1 $value]]]
+        } elseif {$format eq "flt" && [string is double -strict $value]} {
+            binary scan [binary format R $value] Iu bits
+            set value [format 0x%x $bits]
         } elseif {[string is integer -strict $value] && $value < 0} {
             set value [format 0x%x [expr {$value & 0xFFFFFFFF}]]
         }
