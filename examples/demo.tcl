@@ -40,6 +40,7 @@ foreach {part title} {
     stdcap  "Standard capture files"
     send    "Building and sending packets"
     utils   "Script utilities"
+    pkt     "Saved packets and field paths"
     fsm     "State machines"
     snmp    "SNMP"
     mib     "MIB database"

@@ -3,6 +3,7 @@
 // context, which caches the packet tree of one packet at a time.
 #include <tcl.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -498,9 +499,12 @@ int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
     all.hex = true;
     std::string send = tree->send_string(all);
     // Built into a fresh buffer, so a failed build leaves the saved packet as it was.
-    uint32_t room = kMaxRoom;
-    if (const NodeAttr* a = find_node_attr(node_of(packet), NATTR_MAXMTU)) room = a->number_ < kMaxRoom ? a->number_ : kMaxRoom;
-    BufferPtr fresh(buffer_alloc(room));
+    // The base node's maximum, or more when the packet (with the new value)
+    // may need it: a packet composed from raw data can be larger.
+    uint64_t room = packet->length() + value.size() / 2 + 1;
+    if (const NodeAttr* a = find_node_attr(node_of(packet), NATTR_MAXMTU)) room = std::max<uint64_t>(room, a->number_);
+    if (room > kMaxRoom) room = kMaxRoom;
+    BufferPtr fresh(buffer_alloc(static_cast<uint32_t>(room)));
     if (!fresh) return fail(interp, __LINE__, "no buf");
     fresh->base_node = packet->base_node;
     TimeVal when{static_cast<int32_t>(packet->sec), static_cast<int32_t>(packet->usec)};
@@ -598,7 +602,10 @@ int cmd_pkt_tree_parse(ClientData, Tcl_Interp* interp, Words& w) {
         return usage(interp, "Usage: pkt_tree_parse {fragment code} {array code} {field code} {packet handle}");
     PacketTree* tree = context_tree(interp, w[4]);
     if (!tree) return TCL_ERROR;
-    const TreeRecord* root = tree->root();
+    // The callbacks may query other packets or delete this one: the walk
+    // keeps its own hold on the tree.
+    std::shared_ptr<const TreeRecord> hold = tree->shared_root();
+    const TreeRecord* root = hold.get();
     TreeParse parse{interp, w[1], w[2], w[3]};
     int code = run_callback(interp, parse.fragment, {"enter", root->name, root->name});
     if (code == TCL_OK) code = parse.walk(*root, root->name);

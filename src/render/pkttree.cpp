@@ -1,12 +1,14 @@
 // Packet tree, reg list, path patterns and send strings of saved packets.
 #include "render/pkttree.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "core/textconv.h"
 #include "decode/decode.h"
 #include "decode/format.h"
+#include "filter/filter.h"
 #include "pdl/protodb.h"
 
 namespace zm {
@@ -42,7 +44,6 @@ public:
         return root;
     }
 
-private:
     std::unique_ptr<TreeRecord> node_record(const DecodeElement& e) {
         auto r = std::make_unique<TreeRecord>();
         r->type = TREE_NODE;
@@ -52,7 +53,12 @@ private:
         return r;
     }
 
+    // The bit where the last decoded field or data block ends.
+    uint32_t decoded_end() const { return end_; }
+
+private:
     std::unique_ptr<TreeRecord> field_record(const DecodeElement& e) {
+        end_ = std::max(end_, e.type == DECODE_DATA ? length_ * 8 : e.offset + e.width);
         auto r = std::make_unique<TreeRecord>();
         r->offset = e.offset;
         r->width = e.width;
@@ -131,6 +137,7 @@ private:
     uint32_t length_;
     std::vector<std::string>& warnings_;
     uint32_t i_ = 0;
+    uint32_t end_ = 0;
 };
 
 void reg_walk(TreeRecord& record, std::vector<PathEntry>& prefix, std::vector<RegPath>& out,
@@ -179,7 +186,14 @@ public:
     Matcher(const RegPath& reg, const std::vector<PathEntry>& pattern, bool full)
         : reg_(reg.entries), pat_(pattern), full_(full),
           reg_len_(reg.entries.empty() ? 0 : reg.entries.size() - 1),  // without the end entry
-          failed_(reg_len_ + 1, std::vector<bool>(pattern.size() + 1, false)) {}
+          width_(pattern.size() + 1) {
+        // Only a run of "*" can come back to a pair already tried.
+        for (const PathEntry& e : pattern)
+            if (e.kind == PATH_ANY) {
+                failed_.assign((reg_len_ + 1) * width_, 0);
+                break;
+            }
+    }
 
     bool run(std::string* error) {
         bool ok = match(0, 0);
@@ -190,9 +204,11 @@ public:
 private:
     bool match(size_t ri, size_t pi) {
         if (pi >= pat_.size()) return !full_ || ri >= reg_len_;
-        if (failed_[ri][pi]) return false;
+        if (failed_.empty()) return step(ri, pi);
+        size_t at = ri * width_ + pi;
+        if (failed_[at]) return false;
         bool ok = step(ri, pi);
-        if (!ok) failed_[ri][pi] = true;
+        if (!ok) failed_[at] = 1;
         return ok;
     }
 
@@ -230,7 +246,8 @@ private:
     const std::vector<PathEntry>& pat_;
     bool full_;
     size_t reg_len_;
-    std::vector<std::vector<bool>> failed_;
+    size_t width_;
+    std::vector<uint8_t> failed_;  // (reg position, pattern position) pairs known to fail
     std::string error_;
 };
 
@@ -260,23 +277,63 @@ bool is_calculated(const Field* field) {
     return source && (source->kind_ == SYM_CHECKSUM || source->kind_ == SYM_LENGTH || source->kind_ == SYM_LENGTHOF);
 }
 
-bool variable_width(const Field* field) {
-    return field && field->width_ && field->width_->type_ != EXPR_NUMBER;
+// True when the expression reads the length of the area being decoded: such
+// a field's width comes from the value given when the packet is built.
+bool reads_pdu_length(const Expr* e, int depth = 0) {
+    if (!e || depth > 64) return false;
+    if (e->type_ == EXPR_NAME && e->evaluator_ == Evaluator::pdu_length) return true;
+    return reads_pdu_length(e->left_, depth + 1) || reads_pdu_length(e->right_, depth + 1);
 }
 
-// A number given for a field of variable width is laid out as four bytes, so
-// a short such field at the end of the packet is rebuilt from raw data.
-bool short_trailing(const TreeRecord& r, uint32_t packet_bits) {
-    return variable_width(r.field) && r.width > 0 && r.width <= 32 && r.width % 8 == 0 &&
-           r.offset + r.width == packet_bits;
+bool sized_by_value(const Field* field) { return field && reads_pdu_length(field->width_); }
+
+// The hexadecimal digits of a field's hex text (which pkt_set may have
+// replaced), at least as many as its width needs.
+std::string raw_digits(const TreeRecord& r) {
+    std::string digits = r.hex_text;
+    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
+    size_t need = r.width / 4;
+    if (digits.size() < need) digits.insert(0, need - digits.size(), '0');
+    if (digits.size() % 2) digits.insert(0, 1, '0');
+    return digits;
 }
 
-void emit_children(const TreeRecord& record, const SendOptions& o, uint32_t bits, std::string& out) {
+// A field sized by its value, last in its node, is rebuilt from raw data
+// placed after the node when its value cannot be given in a filter: a number
+// (one to four bytes) would be laid out as four bytes, and a condition holds
+// at most kSendValueMax bytes.
+bool raw_sized_by_value(const TreeRecord& r, bool last) {
+    if (!last || !sized_by_value(r.field) || r.width % 8 != 0) return false;
+    size_t bytes = raw_digits(r).size() / 2;
+    return bytes > 0 && (bytes <= 4 || bytes > kSendValueMax);
+}
+
+// The numeric text is used where the filter language reads it back as the
+// same bits; otherwise (strings, IPv6 and OID texts, floats, negative
+// decimals, wide hexadecimal texts that may be cut short) the hex text is.
+bool numeric_reads_back(const TreeRecord& r) {
+    int format = r.field ? r.field->display_format_ : DISP_HEX;
+    if (r.width > 32) return format == DISP_IPA || format == DISP_I4P || format == DISP_MAC;
+    switch (format) {
+    case DISP_HEX:
+    case DISP_IPA:
+    case DISP_I4P:
+        return true;
+    case DISP_DEC:
+        return !r.num_text.empty() && r.num_text[0] != '-';
+    case DISP_MAC:
+        return r.num_text.find(':') != std::string::npos;
+    default:
+        return false;
+    }
+}
+
+void emit_children(const TreeRecord& record, const SendOptions& o, std::string& out) {
     for (const auto& child : record.children) {
         switch (child->type) {
         case TREE_NODE:
             out += ", " + child->name + " ";
-            emit_children(*child, o, bits, out);
+            emit_children(*child, o, out);
             break;
         case TREE_ARRAY:
             if (!child->has_members_with_children()) break;
@@ -284,20 +341,18 @@ void emit_children(const TreeRecord& record, const SendOptions& o, uint32_t bits
             for (size_t k = 0; k < child->children.size(); ++k) {
                 if (k) out += ", ";
                 out += child->children[k]->name + " ";
-                emit_children(*child->children[k], o, bits, out);
+                emit_children(*child->children[k], o, out);
             }
             out += "> ";
             break;
         case TREE_FIELD: {
-            const std::string& text = o.hex ? child->hex_text : child->num_text;
-            if (text.empty() || (!o.hex && !child->has_num)) break;
+            if (!child->has_num) break;
+            const std::string& text = o.hex || !numeric_reads_back(*child) ? child->hex_text : child->num_text;
+            if (text.empty()) break;
             if (o.nocalc && is_calculated(child->field)) break;
             if (o.nodefault && is_default(child->field, child->num_text)) break;
-            if (short_trailing(*child, bits)) {
-                char raw[16];
-                std::snprintf(raw, sizeof raw, "%0*lx", static_cast<int>(child->width / 4),
-                              static_cast<unsigned long>(child->value));
-                out += std::string(", RAWDATA ") + raw + " ";
+            if (raw_sized_by_value(*child, child == record.children.back())) {
+                out += ", RAWDATA " + raw_digits(*child) + " ";
                 break;
             }
             out += child->name + "=" + text + " ";
@@ -378,8 +433,12 @@ bool PacketTree::build(const PacketBuffer* buffer, std::vector<std::string>& war
     clear();
     const DecodeBlock* tree = decode_tree(buffer);
     if (!tree) return false;
-    root_ = TreeBuilder(*tree, buffer, warnings).build();
-    packet_bits_ = buffer->length() * 8;
+    TreeBuilder builder(*tree, buffer, warnings);
+    root_ = builder.build();
+    // Bytes after everything decoded (frame padding, an undecodable tail).
+    uint32_t end = (builder.decoded_end() + 7) / 8;
+    if (root_ && end < buffer->length())
+        trailer_ = hex_bytes(buffer->data(), buffer->length(), end, buffer->length() - end, false).substr(2);
     return root_ != nullptr;
 }
 
@@ -387,6 +446,7 @@ void PacketTree::clear() {
     regs_.clear();
     regs_built_ = false;
     root_.reset();
+    trailer_.clear();
 }
 
 const std::vector<RegPath>& PacketTree::regs(std::vector<std::string>& warnings) {
@@ -406,7 +466,10 @@ void PacketTree::set_hex(RegPath& reg, const std::string& value) {
 std::string PacketTree::send_string(const SendOptions& options) const {
     if (!root_) return {};
     std::string out = root_->name + " ";
-    emit_children(*root_, options, packet_bits_, out);
+    emit_children(*root_, options, out);
+    // Trailing bytes go last; with -nocalc they would count in the lengths
+    // computed afresh, so they are left out there.
+    if (!trailer_.empty() && !options.nocalc) out += ", RAWDATA " + trailer_ + " ";
     return out;
 }
 

@@ -85,6 +85,9 @@ public:
 
     const TreeRecord* root() const { return root_.get(); }
     TreeRecord* root() { return root_.get(); }
+    // The root for a walk that runs scripts: it stays alive even when a
+    // script makes the context drop or rebuild this tree.
+    std::shared_ptr<const TreeRecord> shared_root() const { return root_; }
 
     // The reg list, built on first use.
     const std::vector<RegPath>& regs(std::vector<std::string>& warnings);
@@ -94,13 +97,15 @@ public:
     void set_hex(RegPath& reg, const std::string& value);
     std::vector<RegPath>& mutable_regs() { return regs_; }
 
+    // The filter string that rebuilds the packet, bytes after everything
+    // decoded (such as frame padding) included as trailing raw data.
     std::string send_string(const SendOptions& options) const;
 
 private:
-    std::unique_ptr<TreeRecord> root_;
-    uint32_t packet_bits_ = 0;
+    std::shared_ptr<TreeRecord> root_;
     std::vector<RegPath> regs_;
     bool regs_built_ = false;
+    std::string trailer_;  // hex digits of the bytes after the decoded ones
 };
 
 }  // namespace zm

@@ -24,6 +24,11 @@ PacketBuffer* detached_copy(const PacketBuffer* src, uint32_t room) {
     return c;
 }
 
+// Saved packets may hold decode blocks, which go back to the decoder's pool
+// when they are freed. Touching the pool first makes it outlive the registry
+// at exit (statics are destroyed in the reverse order of their making).
+SavedPackets::SavedPackets() { release_decode_block(acquire_decode_block()); }
+
 uint32_t SavedPackets::save(BufferPtr buffer) {
     uint32_t handle = ++counter_;
     buffer->frame = handle;

@@ -22,6 +22,7 @@ PacketBuffer* detached_copy(const PacketBuffer* src, uint32_t room = 0);
 
 class SavedPackets {
 public:
+    SavedPackets();
     // Takes ownership of `buffer`, numbers it and returns its handle.
     uint32_t save(BufferPtr buffer);
     // Copies `src` and saves the copy; 0 when the copy fails.
