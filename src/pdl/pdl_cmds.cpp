@@ -6,7 +6,12 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
 
 #include "core/fileutil.h"
 #include "core/groups.h"
@@ -55,18 +60,46 @@ struct TempFile {
     }
 };
 
+// Checks that the kept output `name` (in the current directory) can be
+// written. A file there that does not begin with a line marker is not the
+// output of an earlier run: it is replaced, but not without a Warning.
+bool open_kept_output(Tcl_Interp* interp, const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        char head[3] = {};
+        std::unique_ptr<FILE, FileCloser> old(std::fopen(name.c_str(), "rb"));
+        size_t n = old ? std::fread(head, 1, sizeof head, old.get()) : 0;
+        bool marker = n == sizeof head && head[0] == '#' && head[1] == ' ' && std::isdigit(uint8_t(head[2]));
+        if (!marker) {
+            report(interp, kModule, __LINE__, LOG_WARNING,
+                   "replacing \"%s\", which does not hold preprocessor output", name.c_str());
+        }
+    }
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0) {
+        report_os_error(interp, kModule, __LINE__, "couldn't open \"%s\" for the preprocessor output", name.c_str());
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 // Compiles one file argument; every outcome is reported, none is an error.
 void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool nocpp, bool keep,
                  const char* pdl_path) {
+    // Only the file's own name counts: a point in a directory name neither
+    // stops ".pdl" being added nor names the kept output.
+    size_t slash = arg.rfind('/');
+    std::string own = slash == std::string::npos ? arg : arg.substr(slash + 1);
     std::string file_name;
     std::string out_base;
-    size_t dot = arg.find('.');
+    size_t dot = own.find('.');
     if (dot == std::string::npos) {
         file_name = arg + ".pdl";
-        out_base = arg;
+        out_base = own;
     } else {
         file_name = arg;
-        out_base = arg.substr(0, dot);
+        out_base = own.substr(0, dot);
     }
 
     std::string found;
@@ -82,9 +115,15 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
     if (!nocpp) {
         in.reset();
         std::string out_name;
-        if (keep) {
+        if (keep && !out_base.empty()) {
             out_name = out_base;
+            if (!open_kept_output(interp, out_name)) return;
         } else {
+            if (keep) {
+                report(interp, kModule, __LINE__, LOG_WARNING,
+                       "\"%s\" gives no name for the kept preprocessor output; it is not kept", file_name.c_str());
+                keep = false;
+            }
             if (!temp.create()) {
                 report_os_error(interp, kModule, __LINE__, "couldn't create a temporary file for \"%s\"",
                                 file_name.c_str());
