@@ -1,6 +1,8 @@
 // Packet buffers and pools.
 #include "core/buffer.h"
 
+#include <sys/time.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -145,5 +147,12 @@ PacketBuffer* buffer_clone(const PacketBuffer* src) { return buffer_clone_prefix
 uint64_t pool_blocks_allocated() { return g_blocks; }
 
 void set_decode_release(DecodeRelease fn) { g_decode_release = fn; }
+
+void buffer_stamp_now(PacketBuffer* buffer) {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    buffer->sec = static_cast<uint32_t>(now.tv_sec);
+    buffer->usec = static_cast<uint32_t>(now.tv_usec);
+}
 
 }  // namespace zm

@@ -52,13 +52,6 @@ uint32_t media_mtu(const Netif* n) {
     return 2048;
 }
 
-void stamp_now(PacketBuffer* b) {
-    Tcl_Time now;
-    Tcl_GetTime(&now);
-    b->sec = static_cast<uint32_t>(now.sec);
-    b->usec = static_cast<uint32_t>(now.usec);
-}
-
 int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (argc < 3)
         return fail(interp, __LINE__, LOG_WARNING, "Usage: {netif} send \"filter\" ?options?");
@@ -85,8 +78,20 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (!rawdata && !filter) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
 
     TimeVal when;
-    if (timestamp && !parse_timestamp(timestamp, &when))
-        return fail(interp, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
+    int64_t when_sec = 0;
+    uint32_t when_usec = 0;
+    uint32_t stamp_sec = 0;
+    if (timestamp) {
+        if (!parse_timestamp(timestamp, &when_sec, &when_usec))
+            return fail(interp, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
+        bool clamped = false;
+        stamp_sec = buffer_seconds(when_sec, &clamped);
+        if (clamped)
+            report(interp, kModule, __LINE__, LOG_WARNING,
+                   "Timestamp \"%s\" is outside the times a packet holds (1970 to 2106); it is clamped", timestamp);
+        when.sec = static_cast<int32_t>(stamp_sec);
+        when.usec = static_cast<int32_t>(when_usec);
+    }
 
     uint32_t max = media_mtu(n);
     uint32_t room = max;
@@ -112,16 +117,16 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         b->tail = static_cast<uint16_t>(b->head + len);
         b->direction = DIR_TX;
         b->base_node = n->base_node_;
-        if (timestamp) {
-            b->sec = static_cast<uint32_t>(when.sec);
-            b->usec = static_cast<uint32_t>(when.usec);
-        } else {
-            stamp_now(b);
-        }
+        buffer_stamp_now(b);
     } else if (build_packet(b, filter, n->base_node_, timestamp ? &when : nullptr, DIR_TX, 0) != 0) {
         buffer_free(b);
         if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not built", -1));
         return TCL_ERROR;
+    }
+    if (timestamp) {
+        // Set here, not only through the encoder, so times past 2038 are kept.
+        b->sec = stamp_sec;
+        b->usec = when_usec;
     }
     if (!transmit_buffer(n, b)) {
         if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not sent", -1));

@@ -48,10 +48,12 @@ std::vector<std::string> pcap_link_candidates(uint32_t link_type);
 // Time conversion between the file's seconds/fraction and seconds and
 // microseconds since the epoch. Full years are kept both ways, so a file
 // written here reads back with its own time stamps for every date. Fractions
-// are clamped to 32 bits (microseconds above 999,992 do not fit).
-void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
+// are clamped to 32 bits (microseconds above 999,992 do not fit). Each
+// returns false when the time had to be clamped: the file's seconds hold
+// 1900 to early 2036, a buffer's 1970 to 2106 (see buffer_seconds).
+bool pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
                          uint32_t* usec);
-void pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction);
+bool pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction);
 
 // Slot size of a written file: the longest captured length rounded up to 32.
 uint32_t pcap_slot_size(uint32_t longest);
@@ -92,7 +94,7 @@ private:
     struct HourCache {
         int64_t hour = INT64_MIN;
         int64_t epoch = 0;
-        uint32_t seconds(uint32_t file_secs, uint32_t time_offset);
+        uint32_t seconds(uint32_t file_secs, uint32_t time_offset, bool* clamped);
     };
 
     Tcl_Interp* interp_;
@@ -102,6 +104,7 @@ private:
     HourCache clock_;
     uint32_t remaining_ = 0;
     uint32_t records_read_ = 0;
+    bool clamp_reported_ = false;
 };
 
 // Writes a capture file whose slot size is known only at the end. Each added
@@ -111,7 +114,7 @@ private:
 // capture file is created (empty) by open.
 class PcapWriter {
 public:
-    PcapWriter() = default;
+    explicit PcapWriter(Tcl_Interp* interp = nullptr) : interp_(interp) {}
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
@@ -125,6 +128,7 @@ public:
     bool finish(uint32_t link_type);
 
 private:
+    Tcl_Interp* interp_;
     CaptureFile file_;
     CaptureFile spill_;
     bool spill_ok_ = true;

@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kModule = "MEDIA/pcap";
 
 struct PcapState : MediaState {
-    explicit PcapState(Tcl_Interp* interp) : reader(interp) {}
+    explicit PcapState(Tcl_Interp* interp) : reader(interp), writer(interp) {}
     bool writing = false;
     std::string file;
     PcapReader reader;

@@ -33,6 +33,9 @@ constexpr uint8_t kSnifferSyncNetwork = 7;
 constexpr uint8_t kSnifferTxStatus = 0x80;
 // Ticks per second of the written time unit (1, "PC").
 constexpr uint64_t kSnifferPcTicksPerSecond = 1193180;
+// The years the version record's packed date holds.
+constexpr int kSnifferFirstYear = 1980;
+constexpr int kSnifferLastYear = 2107;
 
 // Name of a network type ("UNKNOWN" for 10 and above) and the base node the
 // probe offers for it (empty when none).
@@ -96,6 +99,7 @@ private:
     int64_t start_time_ = 0;
     int64_t start_midnight_ = 0;
     bool compressed_ = false;
+    bool clamp_reported_ = false;
 };
 
 // Writes a Sniffer file packet by packet: the magic at open, the version

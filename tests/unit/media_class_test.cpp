@@ -1,6 +1,5 @@
 // Media classes through their operation tables, as an interface drives them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -11,17 +10,13 @@
 #include "core/report.h"
 #include "media/media.h"
 #include "media/pcap.h"
+#include "support.h"
 #include "test_interp.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/media_" + name;
-}
+std::string scratch(const std::string& name) { return zm_test::scratch("media_" + name); }
 
 // A port as the netif sets it up, with a pool of its own and a flow-control
 // hook that records its calls.

@@ -1,10 +1,8 @@
 // Fixed-slot capture files: written here byte by byte or with the writer, then read back.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,26 +11,16 @@
 #include "core/report.h"
 #include "media/media.h"
 #include "media/pcap.h"
+#include "support.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/pcap_" + name;
-}
+using zm_test::get_file;
+using zm_test::put_file;
+using zm_test::TimeZone;
+std::string scratch(const std::string& name) { return zm_test::scratch("pcap_" + name); }
 
-void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> get_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void be32_out(std::vector<uint8_t>& v, uint32_t x) {
     uint8_t b[4];
@@ -72,28 +60,6 @@ std::vector<uint8_t> make_file(const FileSpec& f, const std::vector<Rec>& recs) 
     }
     return v;
 }
-
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TimeZone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
 
 class PcapFile : public ::testing::Test {
 protected:
@@ -257,6 +223,33 @@ TEST(PcapTime, MicrosecondsClampInsteadOfWrapping) {
     }
     pcap_time_to_file(1000000000, 999993, &fs, &frac);
     EXPECT_EQ(frac, 0xFFFFFFFFu);
+}
+
+TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
+    TimeZone zone("UTC");
+    ReportCapture cap;
+    std::string path = scratch("late");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    w.add(packet(20, 2114380800, 0));  // 2037-01-01: past the file's last second
+    w.add(packet(20, 2082758399, 0));  // 2035-12-31 23:59:59: still held
+    ASSERT_TRUE(w.finish(1));
+    EXPECT_TRUE(cap.contains("packet 1 is stamped after the last time the file holds (2036)"));
+    EXPECT_FALSE(cap.contains("packet 2"));
+    std::vector<uint8_t> bytes = get_file(path);
+    EXPECT_EQ(get_net32(&bytes[32]), 0xFFFFFFFFu);
+
+    // Seconds that stand for 1950 and 1960: kept as the earliest time a
+    // buffer holds, never replaced by the time of reading; one warning.
+    put_file(path, make_file({.count = 2}, {{.secs = 1577880000, .cap = 10}, {.secs = 1893456000, .cap = 10}}));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0]->sec, 1u);
+    EXPECT_EQ(got[1]->sec, 1u);
+    EXPECT_TRUE(cap.contains("record 1 is stamped outside the times a packet holds (1970 to 2106)"));
+    EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
 TEST_F(PcapFile, HeaderChecks) {
