@@ -69,8 +69,11 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     std::vector<const char*> words(argv + 1, argv + argc);
     words.push_back(nullptr);
     int count = argc - 1;
-    if (parse_options(interp, &count, words.data(), table, 0) != TCL_OK)
-        return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
+    if (parse_options(interp, &count, words.data(), table, 0) != TCL_OK) {
+        // The parser's own message (or the -help text) stays the result.
+        report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to send");
+        return TCL_ERROR;
+    }
     // More than one positional word is a filter that lost its quotes.
     if (count > 2) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
     const char* filter = count == 2 ? words[1] : nullptr;
@@ -100,7 +103,7 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
             return fail(interp, __LINE__, LOG_FAULT, "Bad mtu %d to send: it must be 1 to %d", mtu, kMaxMtu);
         if (static_cast<uint32_t>(mtu) < max)
             report(interp, kModule, __LINE__, LOG_WARNING, "Specified mtu of %d is less than max mtu of %d for media type %s",
-                   mtu, static_cast<int>(max), n->media_ ? n->media_->name.c_str() : "");
+                   mtu, static_cast<int>(max), n->base_node_ ? n->base_node_->name_.c_str() : "");
         room = static_cast<uint32_t>(mtu);
     }
     if (room > static_cast<uint32_t>(kMaxMtu)) room = kMaxMtu;

@@ -2,6 +2,7 @@
 #include "media/capture_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +17,18 @@ CaptureFile::~CaptureFile() { close(); }
 
 bool CaptureFile::open_read(const std::string& path) {
     close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd_ >= 0;
+    // Without blocking, so a FIFO with no writer cannot hang the caller; only
+    // a regular file is a capture file.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = EINVAL;
+        return false;
+    }
+    return true;
 }
 
 bool CaptureFile::open_write(const std::string& path) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/capture_io.h"
+#include "media/capture_media.h"
 
 struct Tcl_Interp;
 
@@ -62,23 +63,23 @@ enum class PcapOpenResult { ok, open_failed, short_header, bad_magic, bad_versio
 
 // Reads a capture file record by record into pooled buffers. Reports go
 // through the reporter with module "MEDIA/pcap" and `interp` (may be null).
-class PcapReader {
+class PcapReader : public CaptureReader {
 public:
     explicit PcapReader(Tcl_Interp* interp = nullptr) : interp_(interp) {}
 
     // Opens the file and checks the header; errno tells why open_failed.
     PcapOpenResult open(const std::string& path);
     const PcapHeader& header() const { return header_; }
-    int descriptor() const { return file_.fd(); }
+    int descriptor() const override { return file_.fd(); }
 
     // The next record: a buffer (frame number, time, direction and truncated
     // length set), nullptr when the record was skipped or no buffer was free
     // (reading continues with the next call), or media_end_of_input() after
     // the last counted record or at the end of the file.
-    PacketBuffer* read(Pool* pool);
+    PacketBuffer* read(Pool* pool) override;
     // Record `frame` (1 .. records read so far) read again into a fresh pool
     // buffer, or nullptr. The sequential position is unchanged.
-    PacketBuffer* fetch(Pool* pool, uint32_t frame);
+    PacketBuffer* fetch(Pool* pool, uint32_t frame) override;
     uint32_t records_read() const { return records_read_; }
 
 private:
