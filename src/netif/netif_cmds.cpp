@@ -1,6 +1,8 @@
 // Interface commands (netif, netifs, the per-interface command) and the internal packet handlers.
 #include <tcl.h>
 
+#include <cmath>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -92,6 +94,25 @@ int do_configure(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
         return TCL_ERROR;
     }
+    // Water marks are counts; a scale multiplies every receive time-out.
+    const struct {
+        const char* key;
+        int value;
+    } counts[] = {{"-readhw", readhw}, {"-readlw", readlw}, {"-writehw", writehw}, {"-savedhw", savedhw}};
+    for (const auto& c : counts) {
+        if (c.value < 0) {
+            bad_option_value(interp, "non-negative integer", c.key, std::to_string(c.value).c_str());
+            report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
+            return TCL_ERROR;
+        }
+    }
+    if (!std::isfinite(scale) || scale <= 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", scale);
+        bad_option_value(interp, "positive floating-point", "-scale", text);
+        report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
+        return TCL_ERROR;
+    }
     n->readhw_ = readhw;
     n->readlw_ = readlw;
     n->writehw_ = writehw;
@@ -118,6 +139,7 @@ int do_register(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to register command");
         return TCL_ERROR;
     }
+    warn_ignored_words(interp, kModule, __LINE__, "register", count - 1, argv + 2);
     Handler* h = register_handler(n, o);
     if (!h) return TCL_ERROR;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(h->name_.c_str(), -1));

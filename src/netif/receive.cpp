@@ -99,10 +99,14 @@ int netif_receive(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
             report(interp, kModule, __LINE__, LOG_FAULT, "Bogus time value \"%s\":%s", words[1], why.c_str());
             return TCL_ERROR;
         }
-        double ms = std::trunc(n->scale_ * seconds * 1000.0);
+        double exact = n->scale_ * seconds * 1000.0;
+        double ms = std::trunc(exact);
         if (std::isnan(ms)) ms = 0;
+        // 0 means "no time-out": a positive time-out waits at least 1 ms.
+        if (ms == 0 && exact > 0) ms = 1;
         timeout_ms = ms >= INT_MAX ? INT_MAX : ms <= INT_MIN ? INT_MIN : static_cast<int>(ms);
         if (count >= 3) filter = words[2];
+        warn_ignored_words(interp, kModule, __LINE__, "receive", count - 3, words + 3);
     }
 
     auto wait = std::make_shared<ReceiveWait>();
