@@ -196,7 +196,8 @@ TftpEndpoint server_endpoint(std::string host) {
         bool numeric = !digits.empty() && digits.size() <= 5 &&
                        digits.find_first_not_of("0123456789") == std::string::npos;
         if (numeric) value = std::stoul(digits);
-        if (!numeric || value == 0 || value > 65535) throw TftpError{"Error in gethostbyname"};
+        if (!numeric || value == 0 || value > 65535)
+            throw TftpError{"Tftp: invalid port \"" + digits + "\" in \"" + host + "\""};
         port = uint16_t(value);
         host.resize(colon);
     }

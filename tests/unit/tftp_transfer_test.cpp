@@ -189,6 +189,14 @@ TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     EXPECT_TRUE(t.failed());
     EXPECT_EQ(t.error(), std::string(516, 'e'));
     EXPECT_EQ(host.sent.size(), 1u);  // nothing answered to an ERROR
+
+    // An ERROR without text still says something: its code.
+    TftpTransfer quiet(TftpDirection::get, true, kServer, host);
+    ASSERT_TRUE(quiet.prepare("f"));
+    quiet.start();
+    deliver(quiet, {0x7f000001, 40000}, {0, 5, 0, 2, 0});
+    EXPECT_TRUE(quiet.failed());
+    EXPECT_EQ(quiet.error(), "Tftp: server error code 2");
 }
 
 TEST(TftpTransfer, LocalAndSocketFailures) {
