@@ -104,10 +104,11 @@ int cmd_zemko_unblock(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const o
 
 using GroupFn = int (*)(Tcl_Interp*);
 constexpr GroupFn kGroups[] = {
-    register_media_group,   register_snmp_group,         register_mib_group,  register_netif_group,
-    register_checksum_group, register_log_group,         register_pdl_group,  register_fsm_group,
-    register_ospf_group,    register_table_group,        register_render_group, register_filter_debug_group,
-    register_addr_group,    register_sequence_group,     register_numcmp_group, Tftp_Init,
+    register_media_group,  register_snmp_group,          register_mib_group,    register_netif_group,
+    register_send_group,   register_checksum_group,      register_log_group,    register_pdl_group,
+    register_fsm_group,    register_ospf_group,          register_table_group,  register_render_group,
+    register_filter_debug_group, register_addr_group,    register_sequence_group, register_numcmp_group,
+    Tftp_Init,
 };
 
 }  // namespace

@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "core/block_wait.h"
+#include "core/groups.h"
 #include "core/options.h"
 #include "core/report.h"
 #include "core/textconv.h"
+#include "core/tcl_entry.h"
 #include "core/timeutil.h"
 #include "encode/encoder.h"
 #include "encode/send.h"
@@ -24,7 +26,6 @@ namespace zm {
 namespace {
 
 constexpr const char* kModule = "sendpkt";
-constexpr int32_t kSignalDelay = 314145;
 // Largest packet a buffer can address (its tail is a 16-bit offset).
 constexpr int kMaxMtu = 0xFFFF - kBufferDataOffset;
 
@@ -138,7 +139,9 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     return TCL_OK;
 }
 
-void delay_expired(ClientData) { block_signal(kSignalDelay, 0); }
+void delay_expired(ClientData) {
+    guard_void(nullptr, kModule, "pktsend delay", [] { block_signal(kSignalSendDelay, 0); });
+}
 
 int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     const char* sub = argv[1];
@@ -197,7 +200,7 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
                 int32_t result = 0, second = 0;
                 block_wait(&result, &second);
                 Tcl_DeleteTimerHandler(timer);
-                if (result != kSignalDelay) {
+                if (result != kSignalSendDelay) {
                     buffer_free(copy);
                     report(interp, kModule, __LINE__, LOG_WARNING, "%s: weird timeout unblock", sub);
                     return TCL_OK;
@@ -218,29 +221,14 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     return TCL_OK;
 }
 
-// Every Tcl entry point has one barrier: nothing is thrown into the interpreter.
-template <int (*Fn)(Netif*, Tcl_Interp*, int, const char**)>
-int guarded(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
-    try {
-        return Fn(n, interp, argc, argv);
-    } catch (const std::exception& e) {
-        return fail(interp, __LINE__, LOG_FAULT, "%s failed: %s", argc > 1 ? argv[1] : "send", e.what());
-    } catch (...) {
-        return fail(interp, __LINE__, LOG_FAULT, "%s failed", argc > 1 ? argv[1] : "send");
-    }
-}
-
-// Installed when the library is loaded (the whole core archive is linked in).
-const bool g_registered = (register_send_subcommands(), true);
-
 }  // namespace
 
 int cmd_send(Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    return guarded<send_sub>(netif, interp, argc, argv);
+    return guard(interp, kModule, "send", [&] { return send_sub(netif, interp, argc, argv); });
 }
 
 int cmd_pktsend(Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    return guarded<pktsend_sub>(netif, interp, argc, argv);
+    return guard(interp, kModule, "pktsend", [&] { return pktsend_sub(netif, interp, argc, argv); });
 }
 
 void set_saved_packet_lookup(SavedPacketLookup lookup) { g_lookup = lookup; }
@@ -256,9 +244,10 @@ bool transmit_buffer(Netif* n, PacketBuffer* buffer) {
     return false;
 }
 
-void register_send_subcommands() {
+int register_send_group(Tcl_Interp*) {
     register_netif_subcommand("send", cmd_send);
     register_netif_subcommand("pktsend", cmd_pktsend);
+    return 0;
 }
 
 }  // namespace zm
