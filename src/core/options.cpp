@@ -238,12 +238,4 @@ const char* intern(const char* text) {
     return words.emplace(text).first->c_str();
 }
 
-std::vector<const char*> obj_words(int objc, Tcl_Obj* const objv[]) {
-    std::vector<const char*> words;
-    words.reserve(static_cast<size_t>(objc) + 1);
-    for (int i = 0; i < objc; ++i) words.push_back(Tcl_GetString(objv[i]));
-    words.push_back(nullptr);
-    return words;
-}
-
 }  // namespace zm

@@ -58,7 +58,4 @@ int bad_option_value(Tcl_Interp* interp, const char* kind, const char* key, cons
 // life of the process.
 const char* intern(const char* text);
 
-// String forms of an object command's words, followed by a null entry.
-std::vector<const char*> obj_words(int objc, Tcl_Obj* const objv[]);
-
 }  // namespace zm

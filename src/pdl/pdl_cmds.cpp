@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include "core/groups.h"
 #include "core/options.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -165,7 +167,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
     std::fflush(stdout);
 }
 
-int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+int pdlc_command(ClientData, Tcl_Interp* interp, Words& words) {
     int nocpp = 0;
     int keep = 0;
     const OptSpec table[] = {
@@ -173,8 +175,7 @@ int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
         {"-keeppreout", OPT_CONSTANT, 1, &keep, "Keep Pre-processor output."},
         {nullptr, OPT_END, 0, nullptr, nullptr},
     };
-    std::vector<const char*> words = obj_words(objc, objv);
-    int argc = objc;
+    int argc = words.argc;
     if (parse_options(interp, &argc, words.data(), table, OPT_NO_DEFAULTS) != TCL_OK) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Failed processing arguments: %s", Tcl_GetStringResult(interp));
         return TCL_ERROR;
@@ -197,14 +198,6 @@ int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     return TCL_OK;
 }
 
-int cmd_pdlc(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        return pdlc_impl(interp, objc, objv);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "pdlc failed: %s", e.what());
-        return TCL_ERROR;
-    }
-}
 
 // ---------------------------------------------------------------------------
 // pdf
@@ -290,55 +283,155 @@ void collect_tagged(int kind, void* object, void* ctx) {
     }
 }
 
-int pdf_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+// The pdf queries. A query of kind `name` reads its argument as a name of its
+// own (a tag, a file, a NODE.field); the others take an optional node name,
+// which must then exist, and those of kind `node` need it.
+enum class PdfArg { name, none, node };
+using PdfQuery = int (*)(Tcl_Interp* interp, ProtoDb& db, const char* name, Node* node);
+
+int pdf_withtag(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    TagVisit v{Tcl_NewListObj(0, nullptr)};
+    if (const char* tag = db.find_tag(name)) db.for_each_tagged(tag, collect_tagged, &v);
+    Tcl_SetObjResult(interp, v.list);
+    return TCL_OK;
+}
+
+int pdf_file(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    std::string want = base_name(name);
+    for (Node* n = db.first_node(); n; n = n->next_)
+        if (n->file_ && base_name(n->file_) == want) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+Field* named_field(Tcl_Interp* interp, ProtoDb& db, const char* name) {
+    Field* f = db.find_field(nullptr, name);
+    if (!f) Tcl_SetResult(interp, const_cast<char*>("Unknown fragment name"), TCL_STATIC);
+    return f;
+}
+
+int pdf_default(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Field* f = named_field(interp, db, name);
+    if (!f) return TCL_ERROR;
+    const Symbol* s = f->value_source_;
+    if (s && s->kind_ == SYM_VALUE && s->length_ == 0) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(s->number()));
+        Tcl_AppendResult(interp, buf, nullptr);
+    }
+    return TCL_OK;
+}
+
+int pdf_fielddisplay(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Field* f = named_field(interp, db, name);
+    if (!f) return TCL_ERROR;
+    Tcl_AppendResult(interp, f->display_.empty() ? "%hex" : f->display_.c_str(), nullptr);
+    return TCL_OK;
+}
+
+int pdf_whatfile(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Node* n = db.find_node(name);
+    if (n && n->file_) Tcl_AppendElement(interp, n->file_);
+    return TCL_OK;
+}
+
+int pdf_list(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (Node* n = db.first_node(); n; n = n->next_) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_bases(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (Node* n = db.first_node(); n; n = n->next_)
+        if (n->is_base()) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_files(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (const std::string& f : db.file_names()) Tcl_AppendElement(interp, f.c_str());
+    return TCL_OK;
+}
+
+int pdf_tags(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const std::string& t : db.tags())
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
+}
+
+int pdf_children(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    std::vector<const Node*> seen;
+    for (ChildLink* l = node->children_; l; l = l->next_) {
+        bool dup = false;
+        for (const Node* s : seen) dup = dup || s == l->node_;
+        if (dup) continue;
+        seen.push_back(l->node_);
+        Tcl_AppendElement(interp, l->node_->name_.c_str());
+    }
+    return TCL_OK;
+}
+
+int pdf_arrays(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_)
+        if (f->element_node_) Tcl_AppendElement(interp, f->element_node_->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_parents(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (ChildLink* l = node->parents_; l; l = l->next_)
+        if (l->node_) Tcl_AppendElement(interp, l->node_->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_fields(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_)
+        Tcl_AppendElement(interp, f->element_node_ ? "array" : f->name_.c_str());
+    return TCL_OK;
+}
+
+template <bool Values>
+int pdf_exprs(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_) {
+        std::string head = "\n" + f->name_ + ": ";
+        Tcl_AppendResult(interp, head.c_str(), nullptr);
+        if (Values) append_value_source(interp, f->value_source_);
+        else append_width_terms(interp, f->width_, 0);
+    }
+    return TCL_OK;
+}
+
+int pdf_nodedisplay(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    if (NodeAttr* a = find_node_attr(node, NATTR_DISPLAY)) Tcl_AppendResult(interp, a->text_.c_str(), nullptr);
+    return TCL_OK;
+}
+
+struct PdfRow {
+    const char* word;
+    PdfArg arg;
+    PdfQuery query;
+};
+constexpr PdfRow kPdfQueries[] = {
+    {"withtag", PdfArg::name, pdf_withtag},       {"file", PdfArg::name, pdf_file},
+    {"default", PdfArg::name, pdf_default},       {"fielddisplay", PdfArg::name, pdf_fielddisplay},
+    {"whatfile", PdfArg::name, pdf_whatfile},     {"list", PdfArg::none, pdf_list},
+    {"bases", PdfArg::none, pdf_bases},           {"files", PdfArg::none, pdf_files},
+    {"tags", PdfArg::none, pdf_tags},             {"children", PdfArg::node, pdf_children},
+    {"arrays", PdfArg::node, pdf_arrays},         {"parents", PdfArg::node, pdf_parents},
+    {"fields", PdfArg::node, pdf_fields},         {"val_exprs", PdfArg::node, pdf_exprs<true>},
+    {"width_exprs", PdfArg::node, pdf_exprs<false>}, {"nodedisplay", PdfArg::node, pdf_nodedisplay},
+};
+
+int pdf_command(ClientData, Tcl_Interp* interp, Words& words) {
     Tcl_ResetResult(interp);
-    if (objc < 2) {
+    if (words.argc < 2) {
         Tcl_SetResult(interp, const_cast<char*>("Bad arg count, needs 1 arg"), TCL_STATIC);
         return TCL_ERROR;
     }
     ProtoDb& db = protodb();
-    std::string sub = Tcl_GetString(objv[1]);
-    const char* name = objc >= 3 ? Tcl_GetString(objv[2]) : nullptr;
-
-    if (name) {
-        if (sub == "withtag") {
-            TagVisit v{Tcl_NewListObj(0, nullptr)};
-            if (const char* tag = db.find_tag(name)) db.for_each_tagged(tag, collect_tagged, &v);
-            Tcl_SetObjResult(interp, v.list);
-            return TCL_OK;
-        }
-        if (sub == "file") {
-            std::string want = base_name(name);
-            for (Node* n = db.first_node(); n; n = n->next_) {
-                if (n->file_ && base_name(n->file_) == want) Tcl_AppendElement(interp, n->name_.c_str());
-            }
-            return TCL_OK;
-        }
-        if (sub == "default" || sub == "fielddisplay") {
-            Field* f = db.find_field(nullptr, name);
-            if (!f) {
-                Tcl_SetResult(interp, const_cast<char*>("Unknown fragment name"), TCL_STATIC);
-                return TCL_ERROR;
-            }
-            if (sub == "default") {
-                const Symbol* s = f->value_source_;
-                if (s && s->kind_ == SYM_VALUE && s->length_ == 0) {
-                    char buf[32];
-                    std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(s->number()));
-                    Tcl_AppendResult(interp, buf, nullptr);
-                }
-            } else {
-                Tcl_AppendResult(interp, f->display_.empty() ? "%hex" : f->display_.c_str(), nullptr);
-            }
-            return TCL_OK;
-        }
-        if (sub == "whatfile") {
-            Node* n = db.find_node(name);
-            if (n && n->file_) Tcl_AppendElement(interp, n->file_);
-            return TCL_OK;
-        }
-    }
-
+    const char* name = words.argc >= 3 ? words[2] : nullptr;
+    const PdfRow* row = nullptr;
+    for (const PdfRow& r : kPdfQueries)
+        if (std::strcmp(words[1], r.word) == 0) row = &r;
+    if (name && row && row->arg == PdfArg::name) return row->query(interp, db, name, nullptr);
     Node* node = nullptr;
     if (name) {
         node = db.find_node(name);
@@ -347,95 +440,24 @@ int pdf_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
             return TCL_ERROR;
         }
     }
-
-    if (sub == "list") {
-        for (Node* n = db.first_node(); n; n = n->next_) Tcl_AppendElement(interp, n->name_.c_str());
-        return TCL_OK;
-    }
-    if (sub == "bases") {
-        for (Node* n = db.first_node(); n; n = n->next_) {
-            if (n->is_base()) Tcl_AppendElement(interp, n->name_.c_str());
-        }
-        return TCL_OK;
-    }
-    if (sub == "files") {
-        for (const std::string& f : db.file_names()) Tcl_AppendElement(interp, f.c_str());
-        return TCL_OK;
-    }
-    if (sub == "tags") {
-        Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-        for (const std::string& t : db.tags())
-            Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
-        Tcl_SetObjResult(interp, list);
-        return TCL_OK;
-    }
-
-    static const char* const needs_node[] = {"children", "arrays", "parents", "fields",
-                                             "val_exprs", "width_exprs", "nodedisplay"};
-    bool known = false;
-    for (const char* s : needs_node) known = known || sub == s;
-    if (!known) return TCL_OK;
-    if (!node) {
+    // Unknown words, and name queries without their name, answer nothing.
+    if (!row || row->arg == PdfArg::name) return TCL_OK;
+    if (row->arg == PdfArg::node && !node) {
         Tcl_SetResult(interp, const_cast<char*>("Fragment name must be specified"), TCL_STATIC);
         return TCL_ERROR;
     }
-
-    if (sub == "children") {
-        std::vector<const Node*> seen;
-        for (ChildLink* l = node->children_; l; l = l->next_) {
-            bool dup = false;
-            for (const Node* s : seen) dup = dup || s == l->node_;
-            if (dup) continue;
-            seen.push_back(l->node_);
-            Tcl_AppendElement(interp, l->node_->name_.c_str());
-        }
-    } else if (sub == "arrays") {
-        for (Field* f = node->first_field_; f; f = f->next_) {
-            if (f->element_node_) Tcl_AppendElement(interp, f->element_node_->name_.c_str());
-        }
-    } else if (sub == "parents") {
-        for (ChildLink* l = node->parents_; l; l = l->next_) {
-            if (l->node_) Tcl_AppendElement(interp, l->node_->name_.c_str());
-        }
-    } else if (sub == "fields") {
-        for (Field* f = node->first_field_; f; f = f->next_)
-            Tcl_AppendElement(interp, f->element_node_ ? "array" : f->name_.c_str());
-    } else if (sub == "val_exprs" || sub == "width_exprs") {
-        for (Field* f = node->first_field_; f; f = f->next_) {
-            std::string head = "\n" + f->name_ + ": ";
-            Tcl_AppendResult(interp, head.c_str(), nullptr);
-            if (sub == "val_exprs") append_value_source(interp, f->value_source_);
-            else append_width_terms(interp, f->width_, 0);
-        }
-    } else if (sub == "nodedisplay") {
-        if (NodeAttr* a = find_node_attr(node, NATTR_DISPLAY)) Tcl_AppendResult(interp, a->text_.c_str(), nullptr);
-    }
-    return TCL_OK;
-}
-
-int cmd_pdf(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        return pdf_impl(interp, objc, objv);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "pdf failed: %s", e.what());
-        return TCL_ERROR;
-    }
+    return row->query(interp, db, name, node);
 }
 
 // ---------------------------------------------------------------------------
 // dumppdf
 
-int cmd_dumppdf(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
-    try {
-        std::fflush(stdout);
-        dump_protodb(protodb(), stdout);
-        std::fflush(stdout);
-        Tcl_ResetResult(interp);
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "dumppdf failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int dumppdf_command(ClientData, Tcl_Interp* interp, Words&) {
+    std::fflush(stdout);
+    dump_protodb(protodb(), stdout);
+    std::fflush(stdout);
+    Tcl_ResetResult(interp);
+    return TCL_OK;
 }
 
 }  // namespace
@@ -461,9 +483,9 @@ void dump_protodb(const ProtoDb& db, std::FILE* out) {
 
 int register_pdl_group(Tcl_Interp* interp) {
     protodb();  // the empty node registry exists from start-up on
-    Tcl_CreateObjCommand(interp, "pdlc", cmd_pdlc, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "pdf", cmd_pdf, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "dumppdf", cmd_dumppdf, nullptr, nullptr);
+    create_command<pdlc_command>(interp, "pdlc");
+    create_command<pdf_command>(interp, "pdf");
+    create_command<dumppdf_command>(interp, "dumppdf");
     return 0;
 }
 
