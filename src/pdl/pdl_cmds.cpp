@@ -29,6 +29,13 @@ namespace {
 
 const char kModule[] = "pdlc";
 
+// Line numbers printed in pdlc's per-file messages. Scripts and logs match
+// these lines as they have always read, so they stay fixed whatever the
+// layout of this file.
+constexpr int kLineNotFound = 455;
+constexpr int kLineNoPreprocessor = 477;
+constexpr int kLineUnlinkFailed = 495;
+
 // Progress lines go to the interpreter's standard output channel; the
 // database's own messages go to the process's standard output. Flushing
 // the stream before the channel keeps the two in order.
@@ -107,7 +114,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
     std::string found;
     std::unique_ptr<FILE, FileCloser> in(open_on_path(interp, file_name, pdl_path, &found));
     if (!in) {
-        std::printf("%s(%d): couldn't find \"%s\"\n", kModule, 455, file_name.c_str());
+        std::printf("%s(%d): couldn't find \"%s\"\n", kModule, kLineNotFound, file_name.c_str());
         std::fflush(stdout);
         return;
     }
@@ -136,7 +143,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
         channel_write(interp, "precompiling...");
         int status = run_preprocessor(found, out_name);
         if (status == 127) {
-            std::printf("%s(%d): error with call to \"system\".\n", kModule, 477);
+            std::printf("%s(%d): error with call to \"system\".\n", kModule, kLineNoPreprocessor);
             std::fflush(stdout);
             return;
         }
@@ -149,7 +156,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
         if (!keep) {
             // The open stream keeps the text readable after the name is gone.
             if (::unlink(out_name.c_str()) != 0) {
-                std::printf("%s(%d): unlink error\n", kModule, 495);
+                std::printf("%s(%d): unlink error\n", kModule, kLineUnlinkFailed);
                 std::fflush(stdout);
                 return;
             }
