@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "core/report.h"
+#include "encode/checksum/checksum.h"
 #include "core/textconv.h"
 
 namespace zm {

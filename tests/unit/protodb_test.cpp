@@ -13,6 +13,7 @@
 #include "filter/sequence.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
+#include "encode/checksum/checksum.h"
 #include "pdl/protodb.h"
 
 using namespace zm;
