@@ -1,12 +1,11 @@
 // Packet buffers and pools.
 #include "core/buffer.h"
 
-#include <sys/time.h>
-
 #include <cstdlib>
 #include <cstring>
 
 #include "core/report.h"
+#include "core/timeutil.h"
 
 namespace zm {
 namespace {
@@ -149,10 +148,9 @@ uint64_t pool_blocks_allocated() { return g_blocks; }
 void set_decode_release(DecodeRelease fn) { g_decode_release = fn; }
 
 void buffer_stamp_now(PacketBuffer* buffer) {
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    buffer->sec = static_cast<uint32_t>(now.tv_sec);
-    buffer->usec = static_cast<uint32_t>(now.tv_usec);
+    int64_t sec = 0;
+    time_now(&sec, &buffer->usec);
+    buffer->sec = static_cast<uint32_t>(sec);
 }
 
 }  // namespace zm

@@ -1,6 +1,8 @@
 // Time differences, timestamp parsing, local civil time and buffer seconds.
 #include "core/timeutil.h"
 
+#include <sys/time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +49,13 @@ bool parse_timestamp(const char* text, TimeVal* out) {
     out->sec = static_cast<int32_t>(sec);
     out->usec = static_cast<int32_t>(usec);
     return true;
+}
+
+void time_now(int64_t* sec, uint32_t* usec) {
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    *sec = now.tv_sec;
+    *usec = static_cast<uint32_t>(now.tv_usec);
 }
 
 std::tm local_civil_time(int64_t secs) {

@@ -20,6 +20,9 @@ bool parse_timestamp(const char* text, TimeVal* out);
 // and microseconds.
 bool parse_timestamp(const char* text, int64_t* sec, uint32_t* usec);
 
+// The time now, as seconds since the epoch and microseconds.
+void time_now(int64_t* sec, uint32_t* usec);
+
 // Local civil time of `secs` since the epoch.
 std::tm local_civil_time(int64_t secs);
 // Seconds since the epoch of a local civil time; the library decides daylight

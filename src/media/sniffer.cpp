@@ -1,8 +1,6 @@
 // The Sniffer capture format: pre-scan, frame reading and fetching, per-packet writing, probing.
 #include "media/sniffer.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -267,13 +265,7 @@ bool SnifferWriter::write(const PacketBuffer* buffer, const std::string& base_no
     }
     int64_t secs = buffer->sec;
     uint32_t usec = std::min<uint32_t>(buffer->usec, 999999);
-    if (secs == 0) {
-        // An unstamped buffer is written with the time it is written at.
-        timeval now{};
-        gettimeofday(&now, nullptr);
-        secs = now.tv_sec;
-        usec = static_cast<uint32_t>(now.tv_usec);
-    }
+    if (secs == 0) time_now(&secs, &usec);  // an unstamped buffer is written with the time it is written at
     bool ok = true;
     if (!version_written_) {
         version_written_ = true;
