@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +12,8 @@
 #include "core/report.h"
 #include "encode/encoder.h"
 #include "pdl/pdl_parse.h"
-#include "pdl/preprocess.h"
 #include "pdl/protodb.h"
+#include "support.h"
 
 using namespace zm;
 
@@ -49,17 +47,7 @@ void load_databases() {
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
-    if (!find_node("ENET_HDR")) {
-        const char* src = std::getenv("ZEMKO_SOURCE_DIR");
-        std::string root = src ? src : "..";
-        std::filesystem::path out = std::filesystem::temp_directory_path() / ("encode_lib_" + std::to_string(getpid()));
-        ASSERT_EQ(run_preprocessor(root + "/library/pdl/all.pdlc", out.string()), 0);
-        FILE* in = std::fopen(out.c_str(), "r");
-        ASSERT_TRUE(in);
-        parse_pdl(protodb(), in);
-        std::fclose(in);
-        std::filesystem::remove(out);
-    }
+    ASSERT_TRUE(zm_test::load_shipped_library());
     if (!find_node("ENC_T_WRAP")) parse_pdl_text(protodb(), kTestPdl, std::strlen(kTestPdl));
     protodb().resolve_unresolved();
 }

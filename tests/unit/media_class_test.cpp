@@ -75,28 +75,6 @@ struct TestPort {
     std::vector<PacketBuffer*> held;
 };
 
-TEST(MediaRegistry, BuiltinsNewestFirstAndCommands) {
-    register_builtin_media();
-    register_builtin_media();  // registers once per process
-    std::vector<std::string> names;
-    for (MediaClass* c : media_classes()) names.push_back(c->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"pcap", "udp", "sniffer"}));
-    EXPECT_EQ(find_media_class("PCAP"), nullptr);
-    ASSERT_NE(find_media_class("udp"), nullptr);
-    EXPECT_EQ(find_media_class("udp")->overflow, nullptr);
-    EXPECT_EQ(find_media_class("sniffer")->overflow, media_flow_control);
-
-    Tcl_Interp* interp = zm_test_interp();
-    ASSERT_EQ(register_media_group(interp), 0);
-    ASSERT_EQ(Tcl_Eval(interp, "mediainfo extra words"), TCL_OK);
-    EXPECT_STREQ(Tcl_GetStringResult(interp),
-                 "{pcap 1 1 0 f {PCAP (Packet Capture File)}} {udp 1 1 1 {} UDP} "
-                 "{sniffer 1 1 0 f {Network General Sniffer File}}");
-    ReportCapture cap;
-    EXPECT_EQ(Tcl_Eval(interp, "mediatype"), TCL_ERROR);
-    EXPECT_TRUE(cap.contains("mediatype requires a -file option"));
-}
-
 TEST(MediaRegistry, FlowControlGoesToTheNetif) {
     TestPort tp;
     PacketBuffer* b = tp.packet(10, 1);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "pdl/library_load.h"
+#include "pdl/protodb.h"
 
 namespace zm_test {
 
@@ -61,5 +63,18 @@ private:
 // Compiles library/pdl/all.pdlc into the process-wide database once; true
 // when its nodes are there (also when another test loaded them first).
 inline bool load_shipped_library() { return zm::load_shipped_library(); }
+
+// The shipped library compiled once into a database of the tests' own, apart
+// from the process-wide one (its messages are discarded).
+inline zm::ProtoDb& shipped_database() {
+    static zm::ProtoDb* db = [] {
+        auto* d = new zm::ProtoDb;
+        std::FILE* sink = std::tmpfile();
+        zm::compile_pdl_file(*d, zm::shipped_library_path(), sink);
+        if (sink) std::fclose(sink);
+        return d;
+    }();
+    return *db;
+}
 
 }  // namespace zm_test
