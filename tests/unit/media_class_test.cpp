@@ -9,7 +9,6 @@
 #include "core/groups.h"
 #include "core/report.h"
 #include "media/media.h"
-#include "media/pcap.h"
 #include "support.h"
 #include "test_interp.h"
 
@@ -84,45 +83,6 @@ TEST(MediaRegistry, FlowControlGoesToTheNetif) {
     tp.port.flow_control = nullptr;
     EXPECT_EQ(media_flow_control(tp.port, b), 1);
     buffer_free(b);
-}
-
-TEST(PcapClass, SaveThenReplay) {
-    register_builtin_media();
-    std::string path = scratch("save.cap");
-    {
-        TestPort w("PPP_HDR");
-        ASSERT_EQ(w.open("pcap", {"-file", path.c_str(), "-save"}), 0);
-        EXPECT_STREQ(w.port.mode, "w");
-        EXPECT_EQ(w.port.descriptor, -1);
-        EXPECT_TRUE(w.port.generic_events);
-        for (uint8_t i = 1; i <= 3; ++i) EXPECT_EQ(w.cls->write(w.port, w.packet(40 + i, i)), 0);
-        EXPECT_EQ(w.cls->write(w.port, nullptr), 0);  // a writable notice
-        EXPECT_EQ(w.cls->fetch(w.port, 1), nullptr);
-        EXPECT_EQ(w.info(), "if_file_name " + path);
-        w.cls->close(w.port);
-        EXPECT_FALSE(w.port.state);
-    }
-    PcapReader check;
-    ASSERT_EQ(check.open(path), PcapOpenResult::ok);
-    EXPECT_EQ(check.header().link_type, 6u);
-    EXPECT_EQ(check.header().record_count, 3u);
-
-    TestPort r;
-    ASSERT_EQ(r.open("pcap", {"-file", path.c_str()}), 0);
-    EXPECT_STREQ(r.port.mode, "r");
-    EXPECT_GE(r.port.descriptor, 0);
-    auto got = r.read_all();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[2]->length(), 43u);
-    EXPECT_EQ(got[2]->sec, 1700000000u);
-    PacketBuffer* again = r.cls->fetch(r.port, 1);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->data()[0], 1);
-    buffer_free(again);
-
-    ReportCapture cap;
-    EXPECT_NE(r.cls->write(r.port, r.packet(10, 0)), 0);  // refused and released
-    EXPECT_TRUE(cap.contains("pcap file is open for reading"));
 }
 
 TEST(PcapClass, HeaderMessages) {
