@@ -386,30 +386,5 @@ TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
     EXPECT_EQ(third->data()[0], 2);
 }
 
-TEST(PcapLinkTypes, WrittenTypesAndProbeCandidates) {
-    EXPECT_EQ(pcap_link_type_for("ENET_HDR"), 1u);
-    EXPECT_EQ(pcap_link_type_for("TRING_HDR"), 2u);
-    EXPECT_EQ(pcap_link_type_for("FDDI_HDR"), 3u);
-    EXPECT_EQ(pcap_link_type_for("PPP_HDR"), 6u);
-    EXPECT_EQ(pcap_link_type_for("SYNC_HDR"), 6u);
-    EXPECT_EQ(pcap_link_type_for("ATM31_PCAP_HDR"), 9u);
-    EXPECT_EQ(pcap_link_type_for("FR_LLC2_HDR"), 10u);
-    EXPECT_EQ(pcap_link_type_for("ZEMKO_UDP_HDR"), 0u);
-
-    using V = std::vector<std::string>;
-    for (uint32_t t : {0u, 4u, 5u, 7u, 8u, 11u}) EXPECT_TRUE(pcap_link_candidates(t).empty()) << t;
-    FileSpec f;
-    f.link = 10;
-    f.version = 7;  // the probe does not look at the version
-    std::string path = scratch("probe");
-    put_file(path, make_file(f, {}));
-    V cands;
-    EXPECT_TRUE(pcap_probe_file(path, &cands));
-    EXPECT_EQ(cands.size(), 3u);
-    put_file(path, {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_FALSE(pcap_probe_file(path, &cands));
-    EXPECT_FALSE(pcap_probe_file(scratch("no_such_file"), &cands));
-}
-
 }  // namespace
 }  // namespace zm

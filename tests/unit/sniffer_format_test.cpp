@@ -176,38 +176,6 @@ TEST_F(SnifferFile, DirectionAndTrueSize) {
     EXPECT_EQ(got[0]->direction, DIR_NA);
 }
 
-TEST(SnifferNetworks, NamesCandidatesAndWrittenTypes) {
-    EXPECT_STREQ(sniffer_network_name(9), "FDDI");
-    EXPECT_STREQ(sniffer_network_name(10), "UNKNOWN");
-    EXPECT_EQ(sniffer_network_type_for("TRING_HDR"), 0);
-    EXPECT_EQ(sniffer_network_type_for("ENET_HDR"), 1);
-    EXPECT_EQ(sniffer_network_type_for("FDDI_HDR"), 9);
-    EXPECT_EQ(sniffer_network_type_for("PPP_HDR"), 7);
-
-    std::string path = scratch("probe");
-    std::vector<std::string> cands;
-    for (auto [net, want] : std::vector<std::pair<uint8_t, std::string>>{
-             {0, "TRING_HDR"}, {1, "ENET_HDR"}, {9, "FDDI_HDR"}, {7, ""}, {42, ""}}) {
-        SnifferBytes f;
-        f.version(net, 1).eof();
-        put_file(path, f.v);
-        ASSERT_TRUE(sniffer_probe_file(path, &cands));
-        EXPECT_EQ(cands.empty() ? std::string() : cands[0], want) << int{net};
-    }
-    SnifferBytes no_version;
-    no_version.frame(0, 0, 0, 10);
-    put_file(path, no_version.v);
-    EXPECT_TRUE(sniffer_probe_file(path, &cands));
-    EXPECT_TRUE(cands.empty());
-    SnifferBytes short_version;
-    short_version.record(kSnifferVersionRecord, {1, 2, 3});
-    put_file(path, short_version.v);
-    EXPECT_FALSE(sniffer_probe_file(path, &cands));
-    put_file(path, {'T', 'R', 'S', 'N', 'I', 'F', 'F'});
-    EXPECT_FALSE(sniffer_probe_file(path, &cands));
-    EXPECT_FALSE(sniffer_probe_file(scratch("no_such_file"), &cands));
-}
-
 TEST_F(SnifferFile, CompressionMarker) {
     for (uint16_t follower : {uint16_t{0xFFFF}, uint16_t{5}, uint16_t{0x1234}}) {
         ReportCapture cap;
