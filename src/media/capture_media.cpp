@@ -114,6 +114,10 @@ int capture_probe(const CaptureFormat& F, const char* file, std::string* details
     return PROBE_RECOGNISED;
 }
 
+void report_open_failure(Tcl_Interp* interp, const char* module, const std::string& path) {
+    report_os_error(interp, module, __LINE__, "Failed to open file \"%s\"", path.c_str());
+}
+
 bool is_regular_file(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

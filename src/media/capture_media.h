@@ -81,6 +81,19 @@ void register_capture_media(const char* name, const char* label) {
         [](Tcl_Interp*, const char* file, std::string* details) { return capture_probe(F, file, details); });
 }
 
+// Reports "Failed to open file" with the system's reason under `module`.
+void report_open_failure(Tcl_Interp* interp, const char* module, const std::string& path);
+
+// Creates a writer W(interp) and opens `path` with W::open; null after the
+// report when the file cannot be created.
+template <typename W>
+std::unique_ptr<CaptureWriter> open_capture_writer(Tcl_Interp* interp, const char* module, const std::string& path) {
+    auto writer = std::make_unique<W>(interp);
+    if (writer->open(path)) return writer;
+    report_open_failure(interp, module, path);
+    return nullptr;
+}
+
 // True when `path` names a regular file (following links).
 bool is_regular_file(const std::string& path);
 

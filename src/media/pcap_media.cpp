@@ -18,7 +18,7 @@ std::unique_ptr<CaptureReader> open_reader(Tcl_Interp* interp, const std::string
     case PcapOpenResult::ok:
         return reader;
     case PcapOpenResult::open_failed:
-        report_os_error(interp, kModule, __LINE__, "Failed to open file \"%s\"", file);
+        report_open_failure(interp, kModule, path);
         break;
     case PcapOpenResult::short_header:
     case PcapOpenResult::bad_layout:
@@ -51,10 +51,7 @@ private:
 };
 
 std::unique_ptr<CaptureWriter> open_writer(Tcl_Interp* interp, const std::string& path) {
-    auto writer = std::make_unique<Writer>(interp);
-    if (writer->open(path)) return writer;
-    report_os_error(interp, kModule, __LINE__, "Failed to open file \"%s\"", path.c_str());
-    return nullptr;
+    return open_capture_writer<Writer>(interp, kModule, path);
 }
 
 const CaptureFormat kFormat = {

@@ -19,7 +19,7 @@ std::unique_ptr<CaptureReader> open_reader(Tcl_Interp* interp, const std::string
     case SnifferOpenResult::ok:
         return reader;
     case SnifferOpenResult::open_failed:
-        report_os_error(interp, kModule, __LINE__, "Failed to open file \"%s\"", path.c_str());
+        report_open_failure(interp, kModule, path);
         break;
     case SnifferOpenResult::not_sniffer:
         report(interp, kModule, __LINE__, LOG_FAULT, "File \"%s\" is not a sniffer formatted file.", path.c_str());
@@ -49,10 +49,7 @@ private:
 };
 
 std::unique_ptr<CaptureWriter> open_writer(Tcl_Interp* interp, const std::string& path) {
-    auto writer = std::make_unique<Writer>(interp);
-    if (writer->open(path)) return writer;
-    report_os_error(interp, kModule, __LINE__, "Failed to open file \"%s\"", path.c_str());
-    return nullptr;
+    return open_capture_writer<Writer>(interp, kModule, path);
 }
 
 std::string ctime_text(int64_t secs) {
