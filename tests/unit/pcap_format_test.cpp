@@ -93,7 +93,7 @@ protected:
     std::vector<PacketBuffer*> held_;
 };
 
-TEST_F(PcapFile, WriterLayoutAndReadBack) {
+TEST_F(PcapFile, WriterLayout) {
     std::string path = scratch("layout");
     PcapWriter w;
     ASSERT_TRUE(w.open(path));
@@ -117,25 +117,6 @@ TEST_F(PcapFile, WriterLayoutAndReadBack) {
     EXPECT_EQ(get_net16(&bytes[32 + 144 + 12]), 1518u);
     EXPECT_EQ(get_net16(&bytes[32 + 144 + 14]), 100u);
     for (size_t i = 32 + 16 + 60; i < 32 + 144; ++i) ASSERT_EQ(bytes[i], 0) << i;
-
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    auto got = read_all(r);
-    ASSERT_EQ(got.size(), 3u);
-    uint32_t lens[] = {60, 100, 64};
-    for (size_t i = 0; i < 3; ++i) {
-        ASSERT_NE(got[i], nullptr);
-        EXPECT_EQ(got[i]->frame, i + 1);
-        ASSERT_EQ(got[i]->length(), lens[i]);
-        EXPECT_EQ(got[i]->data()[5], static_cast<uint8_t>(35 + lens[i]));
-        EXPECT_EQ(got[i]->sec, 1700000000u + i);
-    }
-    EXPECT_EQ(got[0]->usec, 250000u);
-    EXPECT_EQ(got[2]->usec, 999992u);
-    EXPECT_EQ(got[0]->direction, DIR_TX);
-    EXPECT_EQ(got[1]->direction, DIR_RX);
-    EXPECT_EQ(got[1]->trunc_len, 1518u);
-    EXPECT_EQ(got[0]->trunc_len, 0u);
 }
 
 TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
