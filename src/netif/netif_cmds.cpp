@@ -61,11 +61,11 @@ int do_info(Netif* n, Tcl_Interp* interp) {
     append_pair(list, "rpktcount", number_obj(n->rpktcount_));
     append_pair(list, "wdropcount", number_obj(n->wdropcount_));
     append_pair(list, "wpktcount", number_obj(n->wpktcount_));
-    append_pair(list, "readhw", number_obj(static_cast<unsigned long>(n->readhw_)));
-    append_pair(list, "readlw", number_obj(static_cast<unsigned long>(n->readlw_)));
-    append_pair(list, "writehw", number_obj(static_cast<unsigned long>(n->writehw_)));
+    append_pair(list, "readhw", Tcl_NewIntObj(n->readhw_));
+    append_pair(list, "readlw", Tcl_NewIntObj(n->readlw_));
+    append_pair(list, "writehw", Tcl_NewIntObj(n->writehw_));
     append_pair(list, "saved", number_obj(static_cast<unsigned long>(n->saved_list_.length)));
-    append_pair(list, "savedhw", number_obj(static_cast<unsigned long>(n->savedhw_)));
+    append_pair(list, "savedhw", Tcl_NewIntObj(n->savedhw_));
     char text[64];
     std::snprintf(text, sizeof text, "%0.1f", n->scale_);
     append_pair(list, "scale", Tcl_NewStringObj(text, -1));
