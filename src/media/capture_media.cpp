@@ -30,7 +30,7 @@ int capture_open(const CaptureFormat& F, MediaPort& port, int argc, const char**
     state->format = &F;
     state->file = args.file;
     if (args.save) {
-        state->writer = F.open_writer(port.interp, state->file);
+        state->writer = F.open_writer(port, state->file);
         if (!state->writer) return 1;
         port.descriptor = -1;  // nothing to read
         port.mode = "w";
@@ -40,7 +40,7 @@ int capture_open(const CaptureFormat& F, MediaPort& port, int argc, const char**
             report(port.interp, F.module, __LINE__, LOG_FAULT, "File \"%s\" is not a regular file", args.file);
             return 1;
         }
-        state->reader = F.open_reader(port.interp, state->file);
+        state->reader = F.open_reader(port, state->file);
         if (!state->reader) return 1;
         port.descriptor = state->reader->descriptor();
         port.mode = "r";

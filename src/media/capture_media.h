@@ -54,9 +54,11 @@ struct CaptureFormat {
     const char* kind;     // in "<kind> file is open for reading"
     // Reported when reading is asked of a file opened for writing; null for silence.
     const char* read_while_writing;
-    // Each reports why it failed and returns null.
-    std::unique_ptr<CaptureReader> (*open_reader)(Tcl_Interp* interp, const std::string& path);
-    std::unique_ptr<CaptureWriter> (*open_writer)(Tcl_Interp* interp, const std::string& path);
+    // Each reports why it failed and returns null. The port gives the
+    // interface's name and base node (a format may check or record its link
+    // type at open).
+    std::unique_ptr<CaptureReader> (*open_reader)(const MediaPort& port, const std::string& path);
+    std::unique_ptr<CaptureWriter> (*open_writer)(const MediaPort& port, const std::string& path);
     // Appends the class's info pairs after "if_file_name".
     void (*info)(const CaptureReader* reader, const CaptureWriter* writer, Tcl_Interp* interp);
     // Recognises a file by its contents; fills the candidate base nodes.

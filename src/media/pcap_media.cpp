@@ -11,7 +11,8 @@ namespace {
 
 constexpr const char* kModule = "MEDIA/pcap";
 
-std::unique_ptr<CaptureReader> open_reader(Tcl_Interp* interp, const std::string& path) {
+std::unique_ptr<CaptureReader> open_reader(const MediaPort& port, const std::string& path) {
+    Tcl_Interp* interp = port.interp;
     auto reader = std::make_unique<PcapReader>(interp);
     const char* file = path.c_str();
     switch (reader->open(path)) {
@@ -50,8 +51,8 @@ private:
     PcapWriter writer_;
 };
 
-std::unique_ptr<CaptureWriter> open_writer(Tcl_Interp* interp, const std::string& path) {
-    return open_capture_writer<Writer>(interp, kModule, path);
+std::unique_ptr<CaptureWriter> open_writer(const MediaPort& port, const std::string& path) {
+    return open_capture_writer<Writer>(port.interp, kModule, path);
 }
 
 const CaptureFormat kFormat = {

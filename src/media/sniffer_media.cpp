@@ -13,7 +13,8 @@ namespace {
 
 constexpr const char* kModule = "MEDIA/sniffer";
 
-std::unique_ptr<CaptureReader> open_reader(Tcl_Interp* interp, const std::string& path) {
+std::unique_ptr<CaptureReader> open_reader(const MediaPort& port, const std::string& path) {
+    Tcl_Interp* interp = port.interp;
     auto reader = std::make_unique<SnifferReader>(interp);
     switch (reader->open(path)) {
     case SnifferOpenResult::ok:
@@ -48,8 +49,8 @@ private:
     SnifferWriter writer_;
 };
 
-std::unique_ptr<CaptureWriter> open_writer(Tcl_Interp* interp, const std::string& path) {
-    return open_capture_writer<Writer>(interp, kModule, path);
+std::unique_ptr<CaptureWriter> open_writer(const MediaPort& port, const std::string& path) {
+    return open_capture_writer<Writer>(port.interp, kModule, path);
 }
 
 std::string ctime_text(int64_t secs) {
