@@ -20,7 +20,7 @@
 
 #include "core/buffer.h"
 #include "decode/decode.h"
-#include "filter/match.h"
+#include "filter/filter.h"
 #include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"

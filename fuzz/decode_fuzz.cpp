@@ -16,7 +16,7 @@
 #include "core/report.h"
 #include "decode/decode.h"
 #include "decode/format.h"
-#include "filter/match.h"
+#include "filter/filter.h"
 #include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"

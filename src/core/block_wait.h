@@ -4,6 +4,15 @@
 
 namespace zm {
 
+// The values that end a blocking wait (a script's zemko_unblock may send
+// any other non-zero value).
+enum BlockSignal : int32_t {
+    kSignalMatched = 1,              // a packet matched `receive`; the frame number comes second
+    kSignalReceiveTimeout = 314154,  // `receive` timed out
+    kSignalSendDelay = 314145,       // a `pktsend` delay expired
+    kSignalStop = 271828,            // the interface's `stop`, or its deletion during a receive
+};
+
 // Waits (processing events) until *result becomes non-zero; *second, when
 // given, receives the signal's second value. Waits nest: a signal reaches
 // the innermost active wait only. Returns the final *result.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/report.h"
+#include "core/timeutil.h"
 
 namespace zm {
 namespace {
@@ -145,5 +146,11 @@ PacketBuffer* buffer_clone(const PacketBuffer* src) { return buffer_clone_prefix
 uint64_t pool_blocks_allocated() { return g_blocks; }
 
 void set_decode_release(DecodeRelease fn) { g_decode_release = fn; }
+
+void buffer_stamp_now(PacketBuffer* buffer) {
+    int64_t sec = 0;
+    time_now(&sec, &buffer->usec);
+    buffer->sec = static_cast<uint32_t>(sec);
+}
 
 }  // namespace zm

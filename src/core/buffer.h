@@ -70,6 +70,9 @@ void pool_destroy(Pool* pool);
 PacketBuffer* buffer_clone(const PacketBuffer* buffer);
 PacketBuffer* buffer_clone_prefix(const PacketBuffer* buffer, uint32_t n);
 
+// Sets the buffer's receive time to the time now.
+void buffer_stamp_now(PacketBuffer* buffer);
+
 // Process-wide count of pool blocks ever allocated.
 uint64_t pool_blocks_allocated();
 

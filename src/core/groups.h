@@ -9,6 +9,7 @@ int register_media_group(Tcl_Interp* interp);         // 1  mediainfo, mediatype
 int register_snmp_group(Tcl_Interp* interp);          // 2  snmpget, snmpset, snmpnxt, oid2hex, hex2oid
 int register_mib_group(Tcl_Interp* interp);           // 3  mib
 int register_netif_group(Tcl_Interp* interp);         // 4  netif, netifs, internal handlers
+int register_send_group(Tcl_Interp* interp);          // 4b the send and pktsend interface sub-commands
 int register_checksum_group(Tcl_Interp* interp);      // 5  checksum, checksums
 int register_log_group(Tcl_Interp* interp);           // 6  putslog, log variables
 int register_pdl_group(Tcl_Interp* interp);           // 7  pdlc, pdf, dumppdf

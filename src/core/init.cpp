@@ -5,6 +5,7 @@
 
 #include "core/block_wait.h"
 #include "core/groups.h"
+#include "core/tcl_entry.h"
 
 namespace zm {
 namespace {
@@ -82,21 +83,21 @@ void write_banner(Tcl_Interp*) {
     Tcl_Flush(chan);
 }
 
-int cmd_zemko_version(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
+int zemko_version(ClientData, Tcl_Interp* interp, Words&) {
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("%s %s/zemko %s", kVersion, kBuildDir, kBuildDate));
     return TCL_OK;
 }
 
-int cmd_zemko_block(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
+int zemko_block(ClientData, Tcl_Interp* interp, Words&) {
     int32_t result = 0;
     int32_t value = block_wait(&result, nullptr);
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("%d", value));
     return TCL_OK;
 }
 
-int cmd_zemko_unblock(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+int zemko_unblock(ClientData, Tcl_Interp* interp, Words& words) {
     int value = 1;
-    if (objc > 1 && Tcl_GetIntFromObj(interp, objv[1], &value) != TCL_OK) return TCL_ERROR;
+    if (words.argc > 1 && Tcl_GetInt(interp, words[1], &value) != TCL_OK) return TCL_ERROR;
     block_signal(value, 0);
     Tcl_ResetResult(interp);
     return TCL_OK;
@@ -104,10 +105,11 @@ int cmd_zemko_unblock(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const o
 
 using GroupFn = int (*)(Tcl_Interp*);
 constexpr GroupFn kGroups[] = {
-    register_media_group,   register_snmp_group,         register_mib_group,  register_netif_group,
-    register_checksum_group, register_log_group,         register_pdl_group,  register_fsm_group,
-    register_ospf_group,    register_table_group,        register_render_group, register_filter_debug_group,
-    register_addr_group,    register_sequence_group,     register_numcmp_group, Tftp_Init,
+    register_media_group,  register_snmp_group,          register_mib_group,    register_netif_group,
+    register_send_group,   register_checksum_group,      register_log_group,    register_pdl_group,
+    register_fsm_group,    register_ospf_group,          register_table_group,  register_render_group,
+    register_filter_debug_group, register_addr_group,    register_sequence_group, register_numcmp_group,
+    Tftp_Init,
 };
 
 }  // namespace
@@ -120,9 +122,9 @@ extern "C" int Zemko_Init(Tcl_Interp* interp) {
     if (!Tcl_GetVar(interp, "zemko_library", TCL_GLOBAL_ONLY))
         Tcl_SetVar(interp, "zemko_library", ".", TCL_GLOBAL_ONLY);
     Tcl_SetVar(interp, "zemko_version", kVersion, TCL_GLOBAL_ONLY);
-    Tcl_CreateObjCommand(interp, "zemko_version", cmd_zemko_version, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "zemko_block", cmd_zemko_block, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "zemko_unblock", cmd_zemko_unblock, nullptr, nullptr);
+    create_command<zemko_version>(interp, "zemko_version");
+    create_command<zemko_block>(interp, "zemko_block");
+    create_command<zemko_unblock>(interp, "zemko_unblock");
     for (GroupFn group : kGroups)
         if (group(interp) != 0) return TCL_ERROR;
     Tcl_PkgProvide(interp, "zemko", kVersion);

@@ -3,11 +3,15 @@
 
 #include <tcl.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_set>
+
+#include "core/report.h"
 
 namespace zm {
 namespace {
@@ -160,8 +164,10 @@ int parse_options(Tcl_Interp* interp, int* argc, const char** argv, const OptSpe
         case OPT_INT: {
             const char* value = argv[src++];
             char* end = nullptr;
+            errno = 0;
             long v = std::strtol(value, &end, 0);
-            if (end == value || *end != '\0') return bad_number(interp, "integer", row->key, value);
+            if (end == value || *end != '\0' || errno == ERANGE || v < INT_MIN || v > INT_MAX)
+                return bad_number(interp, "integer", row->key, value);
             *static_cast<int*>(row->dst) = static_cast<int>(v);
             break;
         }
@@ -212,17 +218,24 @@ int parse_options(Tcl_Interp* interp, int* argc, const char** argv, const OptSpe
     return TCL_OK;
 }
 
+void warn_ignored_words(Tcl_Interp* interp, const char* module, int line, const char* what, int count,
+                        const char* const* words) {
+    if (count <= 0) return;
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        if (i) text += ' ';
+        text += words[i];
+    }
+    report(interp, module, line, LOG_WARNING, "Ignored words to %s: \"%s\"", what, text.c_str());
+}
+
+int bad_option_value(Tcl_Interp* interp, const char* kind, const char* key, const char* value) {
+    return bad_number(interp, kind, key, value);
+}
+
 const char* intern(const char* text) {
     static std::unordered_set<std::string> words;
     return words.emplace(text).first->c_str();
-}
-
-std::vector<const char*> obj_words(int objc, Tcl_Obj* const objv[]) {
-    std::vector<const char*> words;
-    words.reserve(static_cast<size_t>(objc) + 1);
-    for (int i = 0; i < objc; ++i) words.push_back(Tcl_GetString(objv[i]));
-    words.push_back(nullptr);
-    return words;
 }
 
 }  // namespace zm

@@ -45,11 +45,17 @@ using OptGenFunc = int (*)(void* dst, Tcl_Interp* interp, const char* key, int r
 // one more pointer. On failure the interpreter result holds the message.
 int parse_options(Tcl_Interp* interp, int* argc, const char** argv, const OptSpec* table, int flags);
 
+// Reports (Warning, under `module`) words a command did not use, so that a
+// script author sees the mistake, e.g. a filter that lost its braces.
+void warn_ignored_words(Tcl_Interp* interp, const char* module, int line, const char* what, int count,
+                        const char* const* words);
+
+// Sets "expected <kind> argument for "<key>" but got "<value>"" as the
+// result (the parser's own message for a bad value) and returns TCL_ERROR.
+int bad_option_value(Tcl_Interp* interp, const char* kind, const char* key, const char* value);
+
 // Canonical pointer for a word: equal texts give the same pointer for the
 // life of the process.
 const char* intern(const char* text);
-
-// String forms of an object command's words, followed by a null entry.
-std::vector<const char*> obj_words(int objc, Tcl_Obj* const objv[]);
 
 }  // namespace zm

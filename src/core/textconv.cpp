@@ -9,16 +9,6 @@
 #include <cstring>
 
 namespace zm {
-namespace {
-
-int hexval(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
 
 char* bin2asciihex(const uint8_t* bytes, size_t count, char* text, bool with_prefix) {
     static const char kDigits[] = "0123456789ABCDEF";
@@ -44,7 +34,7 @@ std::string bin2asciihex(const uint8_t* bytes, size_t count, bool with_prefix) {
 size_t asciihex2binary(uint8_t* bytes, size_t capacity, const char* text, bool pad) {
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
     size_t run = 0;
-    while (text[run] && (hexval(text[run]) >= 0 || text[run] == ':')) ++run;
+    while (text[run] && (hex_digit_value(text[run]) >= 0 || text[run] == ':')) ++run;
     // Count the digits of the first group to decide the implied leading zero.
     size_t first_group = 0;
     while (first_group < run && text[first_group] != ':') ++first_group;
@@ -66,7 +56,7 @@ size_t asciihex2binary(uint8_t* bytes, size_t capacity, const char* text, bool p
             half = -1;
             continue;
         }
-        int v = hexval(c);
+        int v = hex_digit_value(c);
         if (lone_first) {
             emit(v);
             lone_first = false;
@@ -122,7 +112,7 @@ int asciinum2binary(const char* text, uint32_t* value, std::vector<uint8_t>* byt
     }
     if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         size_t digits = 0;
-        while (hexval(text[2 + digits]) >= 0) ++digits;
+        while (hex_digit_value(text[2 + digits]) >= 0) ++digits;
         if (digits <= 8) {
             *value = static_cast<uint32_t>(std::strtoul(text, nullptr, 16));
             return 4;

@@ -7,6 +7,11 @@
 
 namespace zm {
 
+// The value of one hexadecimal digit (either case), or -1 for any other character.
+constexpr int hex_digit_value(char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
 // Two upper-case hex digits per byte, "0x" first when asked. Returns the
 // end of the text (the text must have room for 2*count + 3 characters).
 char* bin2asciihex(const uint8_t* bytes, size_t count, char* text, bool with_prefix);

@@ -1,6 +1,7 @@
 // The interface sub-commands that transmit: send (build or raw bytes) and pktsend (replay saved packets).
 //
-// Both are entered in the interface sub-command table when the extension is loaded.
+// Both are entered in the interface sub-command table by their start-up group
+// (register_send_group, core/groups.h).
 // A buffer they build is handed to netif_send_buffer, which owns it from
 // then on; a send the media refuses is reported, counted in the interface's
 // write-drop count and makes the command fail.
@@ -28,8 +29,5 @@ void set_saved_packet_lookup(SavedPacketLookup lookup);
 // Hands a built buffer to the interface's send path. False (after a report)
 // when the media refused it; a queued buffer counts as sent.
 bool transmit_buffer(Netif* netif, PacketBuffer* buffer);
-
-// Enters send and pktsend in the interface sub-command table (idempotent).
-void register_send_subcommands();
 
 }  // namespace zm

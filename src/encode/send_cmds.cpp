@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "core/block_wait.h"
+#include "core/groups.h"
 #include "core/options.h"
 #include "core/report.h"
 #include "core/textconv.h"
+#include "core/tcl_entry.h"
 #include "core/timeutil.h"
 #include "encode/encoder.h"
 #include "encode/send.h"
@@ -24,7 +26,6 @@ namespace zm {
 namespace {
 
 constexpr const char* kModule = "sendpkt";
-constexpr int32_t kSignalDelay = 314145;
 // Largest packet a buffer can address (its tail is a 16-bit offset).
 constexpr int kMaxMtu = 0xFFFF - kBufferDataOffset;
 
@@ -52,13 +53,6 @@ uint32_t media_mtu(const Netif* n) {
     return 2048;
 }
 
-void stamp_now(PacketBuffer* b) {
-    Tcl_Time now;
-    Tcl_GetTime(&now);
-    b->sec = static_cast<uint32_t>(now.sec);
-    b->usec = static_cast<uint32_t>(now.usec);
-}
-
 int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (argc < 3)
         return fail(interp, __LINE__, LOG_WARNING, "Usage: {netif} send \"filter\" ?options?");
@@ -76,8 +70,11 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     std::vector<const char*> words(argv + 1, argv + argc);
     words.push_back(nullptr);
     int count = argc - 1;
-    if (parse_options(interp, &count, words.data(), table, 0) != TCL_OK)
-        return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
+    if (parse_options(interp, &count, words.data(), table, 0) != TCL_OK) {
+        // The parser's own message (or the -help text) stays the result.
+        report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to send");
+        return TCL_ERROR;
+    }
     // More than one positional word is a filter that lost its quotes.
     if (count > 2) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
     const char* filter = count == 2 ? words[1] : nullptr;
@@ -85,8 +82,20 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (!rawdata && !filter) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
 
     TimeVal when;
-    if (timestamp && !parse_timestamp(timestamp, &when))
-        return fail(interp, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
+    int64_t when_sec = 0;
+    uint32_t when_usec = 0;
+    uint32_t stamp_sec = 0;
+    if (timestamp) {
+        if (!parse_timestamp(timestamp, &when_sec, &when_usec))
+            return fail(interp, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
+        bool clamped = false;
+        stamp_sec = buffer_seconds(when_sec, &clamped);
+        if (clamped)
+            report(interp, kModule, __LINE__, LOG_WARNING,
+                   "Timestamp \"%s\" is outside the times a packet holds (1970 to 2106); it is clamped", timestamp);
+        when.sec = static_cast<int32_t>(stamp_sec);
+        when.usec = static_cast<int32_t>(when_usec);
+    }
 
     uint32_t max = media_mtu(n);
     uint32_t room = max;
@@ -95,7 +104,7 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
             return fail(interp, __LINE__, LOG_FAULT, "Bad mtu %d to send: it must be 1 to %d", mtu, kMaxMtu);
         if (static_cast<uint32_t>(mtu) < max)
             report(interp, kModule, __LINE__, LOG_WARNING, "Specified mtu of %d is less than max mtu of %d for media type %s",
-                   mtu, static_cast<int>(max), n->media_ ? n->media_->name.c_str() : "");
+                   mtu, static_cast<int>(max), n->base_node_ ? n->base_node_->name_.c_str() : "");
         room = static_cast<uint32_t>(mtu);
     }
     if (room > static_cast<uint32_t>(kMaxMtu)) room = kMaxMtu;
@@ -112,16 +121,16 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         b->tail = static_cast<uint16_t>(b->head + len);
         b->direction = DIR_TX;
         b->base_node = n->base_node_;
-        if (timestamp) {
-            b->sec = static_cast<uint32_t>(when.sec);
-            b->usec = static_cast<uint32_t>(when.usec);
-        } else {
-            stamp_now(b);
-        }
+        buffer_stamp_now(b);
     } else if (build_packet(b, filter, n->base_node_, timestamp ? &when : nullptr, DIR_TX, 0) != 0) {
         buffer_free(b);
         if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not built", -1));
         return TCL_ERROR;
+    }
+    if (timestamp) {
+        // Set here, not only through the encoder, so times past 2038 are kept.
+        b->sec = stamp_sec;
+        b->usec = when_usec;
     }
     if (!transmit_buffer(n, b)) {
         if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not sent", -1));
@@ -130,7 +139,9 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     return TCL_OK;
 }
 
-void delay_expired(ClientData) { block_signal(kSignalDelay, 0); }
+void delay_expired(ClientData) {
+    guard_void(nullptr, kModule, "pktsend delay", [] { block_signal(kSignalSendDelay, 0); });
+}
 
 int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     const char* sub = argv[1];
@@ -189,7 +200,7 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
                 int32_t result = 0, second = 0;
                 block_wait(&result, &second);
                 Tcl_DeleteTimerHandler(timer);
-                if (result != kSignalDelay) {
+                if (result != kSignalSendDelay) {
                     buffer_free(copy);
                     report(interp, kModule, __LINE__, LOG_WARNING, "%s: weird timeout unblock", sub);
                     return TCL_OK;
@@ -210,29 +221,14 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     return TCL_OK;
 }
 
-// Every Tcl entry point has one barrier: nothing is thrown into the interpreter.
-template <int (*Fn)(Netif*, Tcl_Interp*, int, const char**)>
-int guarded(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
-    try {
-        return Fn(n, interp, argc, argv);
-    } catch (const std::exception& e) {
-        return fail(interp, __LINE__, LOG_FAULT, "%s failed: %s", argc > 1 ? argv[1] : "send", e.what());
-    } catch (...) {
-        return fail(interp, __LINE__, LOG_FAULT, "%s failed", argc > 1 ? argv[1] : "send");
-    }
-}
-
-// Installed when the library is loaded (the whole core archive is linked in).
-const bool g_registered = (register_send_subcommands(), true);
-
 }  // namespace
 
 int cmd_send(Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    return guarded<send_sub>(netif, interp, argc, argv);
+    return guard(interp, kModule, "send", [&] { return send_sub(netif, interp, argc, argv); });
 }
 
 int cmd_pktsend(Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    return guarded<pktsend_sub>(netif, interp, argc, argv);
+    return guard(interp, kModule, "pktsend", [&] { return pktsend_sub(netif, interp, argc, argv); });
 }
 
 void set_saved_packet_lookup(SavedPacketLookup lookup) { g_lookup = lookup; }
@@ -248,9 +244,10 @@ bool transmit_buffer(Netif* n, PacketBuffer* buffer) {
     return false;
 }
 
-void register_send_subcommands() {
+int register_send_group(Tcl_Interp*) {
     register_netif_subcommand("send", cmd_send);
     register_netif_subcommand("pktsend", cmd_pktsend);
+    return 0;
 }
 
 }  // namespace zm

@@ -27,11 +27,15 @@
 
 #include "filter/match.h"
 
+struct Tcl_Interp;
+
 namespace zm {
 
 class ProtoDb;
 struct ChildLink;
 struct Expr;
+struct Filter;
+struct FilterNode;
 
 // Value types of the filter language.
 enum ValueType : int {
@@ -168,6 +172,23 @@ struct FilterInstance {
 // (MAC_HEADER and completion use it). Returns null when the text does not
 // compile (after "Error..." is printed); an empty text gives an empty filter.
 std::unique_ptr<Filter> compile_filter(ProtoDb& db, const char* text, Node* base, bool send);
+
+// Compiles a receive or send filter into the process-wide database; null
+// (after "Error...") when the text does not compile.
+Filter* compile_receive_filter(Tcl_Interp* interp, const char* text, Node* base);
+Filter* compile_send_filter(Tcl_Interp* interp, const char* text, Node* base);
+// Attaches an instance of `filter` to `ctx`; a complete match stores 1 in
+// *owner_cell after the decode.
+FilterInstance* insert_instance(Tcl_Interp* interp, DecodeContext* ctx, const char* name, int* owner_cell,
+                                Filter* filter);
+// Removes the filter's instances from every context (and frees the filter when `free`).
+void remove_filter(Filter* filter, bool free);
+void free_filter(Filter* filter);
+// Frees a context and its instances.
+void release_context(DecodeContext* ctx);
+// Completes a send filter with encapsulating nodes and `base`; the outermost
+// filter node, or null (after a report) when it cannot be completed.
+FilterNode* complete_send_filter(Node* base, Filter* filter);
 
 // A zeroed context for release_context to free.
 DecodeContext* create_context();

@@ -155,8 +155,14 @@ FilterNode* complete_send_filter(Node* base, Filter* filter) {
     int ambiguous = 0;
     int inserted = 0;
 
-    for (FilterNode* x = filter->first_; x && x->next_ && !x->enclosing_;) {
+    for (FilterNode* x = filter->first_; x && x->next_;) {
         FilterNode* o = x->next_;
+        if (x->enclosing_) {
+            // A node nested in "<...>" is carried by its enclosing node:
+            // the encapsulation is completed from there.
+            x = o;
+            continue;
+        }
         Node* xn = x->node_;
         Node* on = o->node_;
         if (!xn || !on || xn == on || has_link_to(xn->parents_, on) || has_link_to(xn->children_, on)) {

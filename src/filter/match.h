@@ -9,15 +9,11 @@
 #pragma once
 #include <cstdint>
 
-struct Tcl_Interp;
-
 namespace zm {
 
 struct Node;
 struct Field;
 struct PacketBuffer;
-struct Filter;
-struct FilterNode;
 struct FilterInstance;
 
 // One per interface (and per renderer, state machine or sequence user).
@@ -41,16 +37,5 @@ void field_read(DecodeContext* ctx, Field* field, const uint8_t* data, int bit_o
 // Called by the decoder when the walk ends: every instance with nothing left
 // to match stores 1 in its owner cell, then all instances are reset.
 void finish_decode(DecodeContext* ctx);
-
-// Filters (compile, instances, removal, completion) — see filter.h for the
-// full interface once present.
-Filter* compile_receive_filter(Tcl_Interp* interp, const char* text, Node* base);
-Filter* compile_send_filter(Tcl_Interp* interp, const char* text, Node* base);
-FilterInstance* insert_instance(Tcl_Interp* interp, DecodeContext* ctx, const char* name, int* owner_cell,
-                                Filter* filter);
-void remove_filter(Filter* filter, bool free);
-void free_filter(Filter* filter);
-void release_context(DecodeContext* ctx);
-FilterNode* complete_send_filter(Node* base, Filter* filter);
 
 }  // namespace zm

@@ -1,7 +1,8 @@
-// Capture-file I/O: chunked sequential reads, positioned reads, buffered writes, local time.
+// Capture-file I/O: chunked sequential reads, positioned reads, buffered writes.
 #include "media/capture_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +17,18 @@ CaptureFile::~CaptureFile() { close(); }
 
 bool CaptureFile::open_read(const std::string& path) {
     close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd_ >= 0;
+    // Without blocking, so a FIFO with no writer cannot hang the caller; only
+    // a regular file is a capture file.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd_ < 0) return false;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd_);
+        fd_ = -1;
+        errno = EINVAL;
+        return false;
+    }
+    return true;
 }
 
 bool CaptureFile::open_write(const std::string& path) {
@@ -131,31 +142,6 @@ bool CaptureFile::flush() {
     }
     out_.clear();
     return ok;
-}
-
-std::tm local_civil_time(int64_t secs) {
-    std::time_t t = static_cast<std::time_t>(secs);
-    std::tm tmv{};
-    localtime_r(&t, &tmv);
-    return tmv;
-}
-
-int64_t local_epoch_seconds(int year_since_1900, int month0, int day, int hour, int minute, int second) {
-    std::tm tmv{};
-    tmv.tm_year = year_since_1900;
-    tmv.tm_mon = month0;
-    tmv.tm_mday = day;
-    tmv.tm_hour = hour;
-    tmv.tm_min = minute;
-    tmv.tm_sec = second;
-    tmv.tm_isdst = -1;
-    return static_cast<int64_t>(std::mktime(&tmv));
-}
-
-uint32_t clamp_seconds(int64_t secs) {
-    if (secs < 0) return 0;
-    if (secs > int64_t{std::numeric_limits<uint32_t>::max()}) return std::numeric_limits<uint32_t>::max();
-    return static_cast<uint32_t>(secs);
 }
 
 }  // namespace zm

@@ -1,10 +1,12 @@
-// Capture-file I/O: a file read in large chunks with positioned re-reads, and local-time helpers.
+// Capture-file I/O: a file read in large chunks with positioned re-reads.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "core/timeutil.h"
 
 namespace zm {
 
@@ -57,13 +59,5 @@ private:
     uint64_t pos_ = 0;          // sequential position (reading)
     std::vector<uint8_t> out_;  // pending output (writing)
 };
-
-// Local civil time of `secs` since the epoch.
-std::tm local_civil_time(int64_t secs);
-// Seconds since the epoch of a local civil time; the library decides daylight
-// saving. Out-of-range fields are normalised.
-int64_t local_epoch_seconds(int year_since_1900, int month0, int day, int hour, int minute, int second);
-// Clamps a time to what a buffer's 32-bit seconds field holds.
-uint32_t clamp_seconds(int64_t secs);
 
 }  // namespace zm

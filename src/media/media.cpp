@@ -90,6 +90,8 @@ bool parse_capture_open(MediaPort& port, const char* module, const char* what, c
         report(port.interp, module, __LINE__, LOG_FAULT, "%s media requires a -file option", title);
         return false;
     }
+    // Words 1 to 3 are the interface name, class and base node.
+    warn_ignored_words(port.interp, "netif", __LINE__, "netif", count - 4, words.data() + 4);
     out->file = file;
     out->save = save != 0;
     return true;

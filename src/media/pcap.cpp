@@ -91,13 +91,15 @@ int64_t civil_to_epoch(int64_t t) {
 
 }  // namespace
 
-void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
+bool pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
                          uint32_t* usec) {
-    *sec = clamp_seconds(civil_to_epoch(int64_t{file_secs} - int64_t{time_offset}));
+    bool clamped = false;
+    *sec = buffer_seconds(civil_to_epoch(int64_t{file_secs} - int64_t{time_offset}), &clamped);
     *usec = fraction / kPcapFractionPerUsec;
+    return !clamped;
 }
 
-uint32_t PcapReader::HourCache::seconds(uint32_t file_secs, uint32_t time_offset) {
+uint32_t PcapReader::HourCache::seconds(uint32_t file_secs, uint32_t time_offset, bool* clamped) {
     int64_t t = int64_t{file_secs} - int64_t{time_offset};
     int64_t h = floor_div(t, 3600);
     if (h != hour) {
@@ -106,10 +108,10 @@ uint32_t PcapReader::HourCache::seconds(uint32_t file_secs, uint32_t time_offset
         hour = h;
         epoch = civil_to_epoch(h * 3600);
     }
-    return clamp_seconds(epoch + (t - h * 3600));
+    return buffer_seconds(epoch + (t - h * 3600), clamped);
 }
 
-void pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction) {
+bool pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction) {
     std::tm tmv = local_civil_time(sec);
     int64_t y = tmv.tm_year;
     int64_t ymod = ((y % 4) + 4) % 4;
@@ -119,6 +121,7 @@ void pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_
     *file_secs = clamp_seconds(s);
     uint64_t f = uint64_t{std::min<uint32_t>(usec, 999999)} * kPcapFractionPerUsec;
     *fraction = static_cast<uint32_t>(std::min<uint64_t>(f, UINT32_MAX));
+    return *file_secs == s;
 }
 
 uint32_t pcap_slot_size(uint32_t longest) { return (longest + 31) / 32 * 32; }
@@ -128,6 +131,7 @@ uint32_t pcap_slot_size(uint32_t longest) { return (longest + 31) / 32 * 32; }
 PcapOpenResult PcapReader::open(const std::string& path) {
     path_ = path;
     clock_ = HourCache{};
+    clamp_reported_ = false;
     records_read_ = 0;
     remaining_ = 0;
     header_ = PcapHeader{};
@@ -156,7 +160,16 @@ uint64_t PcapReader::record_offset(uint32_t index) const {
 }
 
 void PcapReader::fill_buffer(PacketBuffer* b, const RecordHeader& h, uint32_t frame) {
-    b->sec = clock_.seconds(h.secs, header_.time_offset);
+    bool clamped = false;
+    b->sec = clock_.seconds(h.secs, header_.time_offset, &clamped);
+    if (clamped && !clamp_reported_) {
+        // Once per file: a capture from before 1970 would repeat it for every record.
+        clamp_reported_ = true;
+        report(interp_, kModule, __LINE__, LOG_WARNING,
+               "PCAP file %s: record %u is stamped outside the times a packet holds (1970 to 2106); its time is "
+               "clamped",
+               path_.c_str(), frame);
+    }
     b->usec = h.fraction / kPcapFractionPerUsec;
     b->frame = frame;
     b->direction = h.direction <= DIR_TX ? h.direction : DIR_RX;
@@ -233,7 +246,11 @@ bool PcapWriter::open(const std::string& path) { return file_.open_write(path) &
 void PcapWriter::add(PacketBuffer* buffer) {
     uint8_t rec[kPcapRecordHeaderSize];
     uint32_t secs = 0, fraction = 0;
-    pcap_time_to_file(buffer->sec, buffer->usec, &secs, &fraction);
+    if (!pcap_time_to_file(buffer->sec, buffer->usec, &secs, &fraction)) {
+        report(interp_, kModule, __LINE__, LOG_WARNING,
+               "PCAP file: packet %u is stamped after the last time the file holds (2036); its time is clamped",
+               count_ + 1);
+    }
     uint32_t len = buffer->length();
     uint32_t wire = buffer->trunc_len ? std::min<uint32_t>(buffer->trunc_len, 0xFFFF) : len;
     put_net32(rec, secs);

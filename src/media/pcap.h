@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/capture_io.h"
+#include "media/capture_media.h"
 
 struct Tcl_Interp;
 
@@ -48,10 +49,12 @@ std::vector<std::string> pcap_link_candidates(uint32_t link_type);
 // Time conversion between the file's seconds/fraction and seconds and
 // microseconds since the epoch. Full years are kept both ways, so a file
 // written here reads back with its own time stamps for every date. Fractions
-// are clamped to 32 bits (microseconds above 999,992 do not fit).
-void pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
+// are clamped to 32 bits (microseconds above 999,992 do not fit). Each
+// returns false when the time had to be clamped: the file's seconds hold
+// 1900 to early 2036, a buffer's 1970 to 2106 (see buffer_seconds).
+bool pcap_time_from_file(uint32_t file_secs, uint32_t fraction, uint32_t time_offset, uint32_t* sec,
                          uint32_t* usec);
-void pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction);
+bool pcap_time_to_file(uint32_t sec, uint32_t usec, uint32_t* file_secs, uint32_t* fraction);
 
 // Slot size of a written file: the longest captured length rounded up to 32.
 uint32_t pcap_slot_size(uint32_t longest);
@@ -60,23 +63,23 @@ enum class PcapOpenResult { ok, open_failed, short_header, bad_magic, bad_versio
 
 // Reads a capture file record by record into pooled buffers. Reports go
 // through the reporter with module "MEDIA/pcap" and `interp` (may be null).
-class PcapReader {
+class PcapReader : public CaptureReader {
 public:
     explicit PcapReader(Tcl_Interp* interp = nullptr) : interp_(interp) {}
 
     // Opens the file and checks the header; errno tells why open_failed.
     PcapOpenResult open(const std::string& path);
     const PcapHeader& header() const { return header_; }
-    int descriptor() const { return file_.fd(); }
+    int descriptor() const override { return file_.fd(); }
 
     // The next record: a buffer (frame number, time, direction and truncated
     // length set), nullptr when the record was skipped or no buffer was free
     // (reading continues with the next call), or media_end_of_input() after
     // the last counted record or at the end of the file.
-    PacketBuffer* read(Pool* pool);
+    PacketBuffer* read(Pool* pool) override;
     // Record `frame` (1 .. records read so far) read again into a fresh pool
     // buffer, or nullptr. The sequential position is unchanged.
-    PacketBuffer* fetch(Pool* pool, uint32_t frame);
+    PacketBuffer* fetch(Pool* pool, uint32_t frame) override;
     uint32_t records_read() const { return records_read_; }
 
 private:
@@ -92,7 +95,7 @@ private:
     struct HourCache {
         int64_t hour = INT64_MIN;
         int64_t epoch = 0;
-        uint32_t seconds(uint32_t file_secs, uint32_t time_offset);
+        uint32_t seconds(uint32_t file_secs, uint32_t time_offset, bool* clamped);
     };
 
     Tcl_Interp* interp_;
@@ -102,6 +105,7 @@ private:
     HourCache clock_;
     uint32_t remaining_ = 0;
     uint32_t records_read_ = 0;
+    bool clamp_reported_ = false;
 };
 
 // Writes a capture file whose slot size is known only at the end. Each added
@@ -111,7 +115,7 @@ private:
 // capture file is created (empty) by open.
 class PcapWriter {
 public:
-    PcapWriter() = default;
+    explicit PcapWriter(Tcl_Interp* interp = nullptr) : interp_(interp) {}
     PcapWriter(const PcapWriter&) = delete;
     PcapWriter& operator=(const PcapWriter&) = delete;
 
@@ -125,6 +129,7 @@ public:
     bool finish(uint32_t link_type);
 
 private:
+    Tcl_Interp* interp_;
     CaptureFile file_;
     CaptureFile spill_;
     bool spill_ok_ = true;

@@ -1,8 +1,6 @@
 // The Sniffer capture format: pre-scan, frame reading and fetching, per-packet writing, probing.
 #include "media/sniffer.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -78,6 +76,7 @@ SnifferOpenResult SnifferReader::open(const std::string& path) {
     path_ = path;
     index_.clear();
     compressed_ = false;
+    clamp_reported_ = false;
     if (!file_.open_read(path)) return SnifferOpenResult::open_failed;
     char magic[kSnifferMagicSize];
     if (file_.read(magic, sizeof magic) != sizeof magic || std::memcmp(magic, kSnifferMagic, sizeof magic) != 0) {
@@ -171,7 +170,16 @@ bool SnifferReader::load_frame(PacketBuffer* b, uint64_t body, uint32_t body_len
     double t = static_cast<double>(ticks) * tick_;
     double whole = std::floor(t / 1e6);
     int64_t secs = start_midnight_ + 86400 * int64_t{days} + 3600 * int64_t{hours} + static_cast<int64_t>(whole);
-    b->sec = clamp_seconds(secs);
+    bool clamped = false;
+    b->sec = buffer_seconds(secs, &clamped);
+    if (clamped && !clamp_reported_) {
+        // Once per file: every frame after it would repeat it.
+        clamp_reported_ = true;
+        report(interp_, kModule, __LINE__, LOG_WARNING,
+               "Sniffer file %s: a frame is stamped outside the times a packet holds (1970 to 2106); its time is "
+               "clamped",
+               path_.c_str());
+    }
     b->usec = std::min<uint32_t>(static_cast<uint32_t>(t - whole * 1e6), 999999);
     if (network_ == kSnifferSyncNetwork)
         b->direction = status == kSnifferTxStatus ? DIR_TX : DIR_RX;
@@ -207,7 +215,12 @@ PacketBuffer* SnifferReader::read(Pool* pool) {
                     b->frame = static_cast<uint32_t>(index_.size());
                     return b;
                 }
-                if (eof) break;
+                if (eof) {
+                    report(interp_, kModule, __LINE__, LOG_WARNING,
+                           "Sniffer file %s: frame %u is cut short by the end of the file", path_.c_str(),
+                           frames_read() + 1);
+                    break;
+                }
                 report(interp_, kModule, __LINE__, LOG_WARNING, "Sniffer file %s: bad maxmtu size for frame size",
                        path_.c_str());
             }
@@ -252,19 +265,27 @@ bool SnifferWriter::write(const PacketBuffer* buffer, const std::string& base_no
     }
     int64_t secs = buffer->sec;
     uint32_t usec = std::min<uint32_t>(buffer->usec, 999999);
-    if (secs == 0) {
-        // An unstamped buffer is written with the time it is written at.
-        timeval now{};
-        gettimeofday(&now, nullptr);
-        secs = now.tv_sec;
-        usec = static_cast<uint32_t>(now.tv_usec);
-    }
+    if (secs == 0) time_now(&secs, &usec);  // an unstamped buffer is written with the time it is written at
     bool ok = true;
     if (!version_written_) {
         version_written_ = true;
         std::tm tmv = local_civil_time(secs);
+        int year = tmv.tm_year + 1900;
+        if (year < kSnifferFirstYear || year > kSnifferLastYear) {
+            // The start date cannot be written: start at the nearest day the
+            // format holds, so frame days count from the date the file says.
+            report(interp_, kModule, __LINE__, LOG_WARNING,
+                   "Sniffer file: the first frame is from %d, outside the years the file holds (%d to %d); the "
+                   "start date is clamped",
+                   year, kSnifferFirstYear, kSnifferLastYear);
+            bool early = year < kSnifferFirstYear;
+            tmv.tm_year = (early ? kSnifferFirstYear : kSnifferLastYear) - 1900;
+            tmv.tm_mon = early ? 0 : 11;
+            tmv.tm_mday = early ? 1 : 31;
+            tmv.tm_hour = tmv.tm_min = tmv.tm_sec = 0;
+        }
         start_time_ = secs;
-        start_midnight_ = secs - (tmv.tm_hour * 3600 + tmv.tm_min * 60 + tmv.tm_sec);
+        start_midnight_ = local_epoch_seconds(tmv.tm_year, tmv.tm_mon, tmv.tm_mday, 0, 0, 0);
         network_ = sniffer_network_type_for(base_node);
         uint8_t v[kSnifferRecordHeaderSize + kSnifferVersionSize] = {};
         put_little16(v, kSnifferVersionRecord);
@@ -291,6 +312,12 @@ bool SnifferWriter::write(const PacketBuffer* buffer, const std::string& base_no
         days = std::clamp<int64_t>(days, INT8_MIN, INT8_MAX);
     }
     uint64_t ticks = (static_cast<uint64_t>(rem % 3600) * 1000000 + usec) * kSnifferPcTicksPerSecond / 1000000;
+    if (ticks > UINT32_MAX) {
+        // The last 0.41 s of an hour do not fit the 32-bit tick count.
+        report(interp_, kModule, __LINE__, LOG_WARNING,
+               "Sniffer file: frame %u falls after the last tick of its hour; its time is clamped", frames_);
+        ticks = UINT32_MAX;
+    }
     uint8_t h[kSnifferRecordHeaderSize + kSnifferFrameHeaderSize] = {};
     put_little16(h, kSnifferFrameRecord);
     put_little16(h + 2, static_cast<uint16_t>(len + kSnifferFrameHeaderSize));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "media/capture_io.h"
+#include "media/capture_media.h"
 
 struct Tcl_Interp;
 
@@ -33,6 +34,9 @@ constexpr uint8_t kSnifferSyncNetwork = 7;
 constexpr uint8_t kSnifferTxStatus = 0x80;
 // Ticks per second of the written time unit (1, "PC").
 constexpr uint64_t kSnifferPcTicksPerSecond = 1193180;
+// The years the version record's packed date holds.
+constexpr int kSnifferFirstYear = 1980;
+constexpr int kSnifferLastYear = 2107;
 
 // Name of a network type ("UNKNOWN" for 10 and above) and the base node the
 // probe offers for it (empty when none).
@@ -53,23 +57,23 @@ enum class SnifferOpenResult { ok, open_failed, not_sniffer, no_frames, bad_vers
 
 // Reads a Sniffer file frame by frame into pooled buffers. Reports go through
 // the reporter with module "MEDIA/sniffer" and `interp` (may be null).
-class SnifferReader {
+class SnifferReader : public CaptureReader {
 public:
     explicit SnifferReader(Tcl_Interp* interp = nullptr) : interp_(interp) {}
 
     // Opens the file, checks the magic and pre-scans the records up to the
     // first frame (version record, compression marker).
     SnifferOpenResult open(const std::string& path);
-    int descriptor() const { return file_.fd(); }
+    int descriptor() const override { return file_.fd(); }
 
     // The next frame: a buffer (frame number, time, direction and truncated
     // length set), nullptr when no buffer was free, or media_end_of_input()
     // at the end-of-file record, the end of the file, or always for a
     // compressed file. Frames that do not fit a buffer are skipped.
-    PacketBuffer* read(Pool* pool);
+    PacketBuffer* read(Pool* pool) override;
     // Frame `frame` (1 .. frames read so far) read again, or nullptr; the
     // sequential position is unchanged.
-    PacketBuffer* fetch(Pool* pool, uint32_t frame);
+    PacketBuffer* fetch(Pool* pool, uint32_t frame) override;
     uint32_t frames_read() const { return static_cast<uint32_t>(index_.size()); }
 
     uint16_t major() const { return major_; }
@@ -96,6 +100,7 @@ private:
     int64_t start_time_ = 0;
     int64_t start_midnight_ = 0;
     bool compressed_ = false;
+    bool clamp_reported_ = false;
 };
 
 // Writes a Sniffer file packet by packet: the magic at open, the version

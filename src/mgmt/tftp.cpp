@@ -137,7 +137,8 @@ void TftpTransfer::on_datagram(const TftpEndpoint& from, const uint8_t* bytes, s
     }
     std::optional<TftpPacket> p = parse_tftp_packet(bytes, len);
     if (p && p->opcode == TFTP_ERROR) {
-        error_ = p->text;
+        // A server that gives no text still gives a code: never fail with an empty message.
+        error_ = p->text.empty() ? "Tftp: server error code " + std::to_string(p->number) : p->text;
         failed_ = finished_ = true;
         return;
     }

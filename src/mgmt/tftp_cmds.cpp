@@ -16,6 +16,7 @@
 
 #include "core/groups.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "mgmt/tftp.h"
 
 namespace zm {
@@ -30,7 +31,9 @@ constexpr uint16_t kDefaultTftpPort = 69;
 // refused instead of being cut to a valid-looking packet.
 constexpr size_t kReceiveMax = 65536;
 
-struct TftpError {
+struct TftpError : std::exception {
+    explicit TftpError(std::string t) : text(std::move(t)) {}
+    const char* what() const noexcept override { return text.c_str(); }
     std::string text;
 };
 
@@ -50,19 +53,19 @@ public:
     // Creates the socket bound to any address and a system-chosen port.
     void open_socket() {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) throw TftpError{"Error in socket"};
+        if (fd_ < 0) throw TftpError("Error in socket");
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_addr.s_addr = htonl(INADDR_ANY);
         local.sin_port = 0;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) < 0)
-            throw TftpError{"Error in bind"};
+            throw TftpError("Error in bind");
         int flags = ::fcntl(fd_, F_GETFL, 0);
         if (flags < 0 || ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK) < 0)
-            throw TftpError{"Error in ioctlsocket"};
+            throw TftpError("Error in ioctlsocket");
         socklen_t len = sizeof local;
         if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &len) < 0)
-            throw TftpError{"Error in getsockname"};
+            throw TftpError("Error in getsockname");
     }
 
     void set_channel(Tcl_Channel chan) { chan_ = chan; }
@@ -122,23 +125,26 @@ private:
         watching_ = false;
     }
 
+    // An event that fails (out of memory) ends the transfer, so the command
+    // waiting for it does not wait for ever.
+    template <typename Body>
+    void event(const char* what, Body&& body) {
+        if (guard(nullptr, kModule, what, [&] {
+                body();
+                return TCL_OK;
+            }) != TCL_OK)
+            transfer_->abort(0, "Tftp: out of memory");
+    }
+
     static void on_timer(ClientData cd) {
         auto* self = static_cast<TclTftpHost*>(cd);
         self->timer_ = nullptr;
-        try {
-            self->transfer_->on_timer();
-        } catch (const std::exception&) {
-            self->transfer_->abort(0, "Tftp: out of memory");
-        }
+        self->event("Tftp timer", [self] { self->transfer_->on_timer(); });
     }
 
     static void on_readable(ClientData cd, int) {
         auto* self = static_cast<TclTftpHost*>(cd);
-        try {
-            self->receive();
-        } catch (const std::exception&) {
-            self->transfer_->abort(0, "Tftp: out of memory");
-        }
+        self->event("Tftp receive", [self] { self->receive(); });
     }
 
     void receive() {
@@ -174,7 +180,7 @@ uint32_t resolve_server(const std::string& host) {
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* res = nullptr;
     if (host.empty() || ::getaddrinfo(host.c_str(), nullptr, &hints, &res) != 0 || !res)
-        throw TftpError{"Error in gethostbyname"};
+        throw TftpError("Error in gethostbyname");
     uint32_t addr = ntohl(reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr.s_addr);
     ::freeaddrinfo(res);
     return addr;
@@ -196,7 +202,8 @@ TftpEndpoint server_endpoint(std::string host) {
         bool numeric = !digits.empty() && digits.size() <= 5 &&
                        digits.find_first_not_of("0123456789") == std::string::npos;
         if (numeric) value = std::stoul(digits);
-        if (!numeric || value == 0 || value > 65535) throw TftpError{"Error in gethostbyname"};
+        if (!numeric || value == 0 || value > 65535)
+            throw TftpError("Tftp: invalid port \"" + digits + "\" in \"" + host + "\"");
         port = uint16_t(value);
         host.resize(colon);
     }
@@ -300,13 +307,8 @@ int run_wtftp(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     return TCL_OK;
 }
 
-int cmd_wtftp(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        return run_wtftp(interp, objc, objv);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "wtftp failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int cmd_wtftp(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) noexcept {
+    return guard(interp, kModule, "wtftp", [&] { return run_wtftp(interp, objc, objv); });
 }
 
 }  // namespace

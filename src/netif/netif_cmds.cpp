@@ -1,6 +1,7 @@
 // Interface commands (netif, netifs, the per-interface command) and the internal packet handlers.
 #include <tcl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -10,6 +11,7 @@
 #include "core/groups.h"
 #include "core/options.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "netif/netif.h"
 #include "pdl/protodb.h"
 #include "render/tclvars_export.h"
@@ -18,7 +20,6 @@ namespace zm {
 namespace {
 
 constexpr const char* kModule = "netif";
-constexpr int32_t kStopSignal = 271828;
 
 constexpr const char* kUsage =
     "usage: \n"
@@ -60,11 +61,11 @@ int do_info(Netif* n, Tcl_Interp* interp) {
     append_pair(list, "rpktcount", number_obj(n->rpktcount_));
     append_pair(list, "wdropcount", number_obj(n->wdropcount_));
     append_pair(list, "wpktcount", number_obj(n->wpktcount_));
-    append_pair(list, "readhw", number_obj(static_cast<unsigned long>(n->readhw_)));
-    append_pair(list, "readlw", number_obj(static_cast<unsigned long>(n->readlw_)));
-    append_pair(list, "writehw", number_obj(static_cast<unsigned long>(n->writehw_)));
+    append_pair(list, "readhw", Tcl_NewIntObj(n->readhw_));
+    append_pair(list, "readlw", Tcl_NewIntObj(n->readlw_));
+    append_pair(list, "writehw", Tcl_NewIntObj(n->writehw_));
     append_pair(list, "saved", number_obj(static_cast<unsigned long>(n->saved_list_.length)));
-    append_pair(list, "savedhw", number_obj(static_cast<unsigned long>(n->savedhw_)));
+    append_pair(list, "savedhw", Tcl_NewIntObj(n->savedhw_));
     char text[64];
     std::snprintf(text, sizeof text, "%0.1f", n->scale_);
     append_pair(list, "scale", Tcl_NewStringObj(text, -1));
@@ -89,6 +90,25 @@ int do_configure(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     };
     int count = argc - 1;
     if (parse_options(interp, &count, argv + 1, table, 0) != TCL_OK || count != 1) {
+        report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
+        return TCL_ERROR;
+    }
+    // Water marks are counts; a scale multiplies every receive time-out.
+    const struct {
+        const char* key;
+        int value;
+    } counts[] = {{"-readhw", readhw}, {"-readlw", readlw}, {"-writehw", writehw}, {"-savedhw", savedhw}};
+    for (const auto& c : counts) {
+        if (c.value < 0) {
+            bad_option_value(interp, "non-negative integer", c.key, std::to_string(c.value).c_str());
+            report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
+            return TCL_ERROR;
+        }
+    }
+    if (!std::isfinite(scale) || scale <= 0) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", scale);
+        bad_option_value(interp, "positive floating-point", "-scale", text);
         report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to configure command (see -help)");
         return TCL_ERROR;
     }
@@ -118,6 +138,7 @@ int do_register(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to register command");
         return TCL_ERROR;
     }
+    warn_ignored_words(interp, kModule, __LINE__, "register", count - 1, argv + 2);
     Handler* h = register_handler(n, o);
     if (!h) return TCL_ERROR;
     Tcl_SetObjResult(interp, Tcl_NewStringObj(h->name_.c_str(), -1));
@@ -133,16 +154,7 @@ int do_unregister(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     return TCL_OK;
 }
 
-int do_extension(Netif* n, Tcl_Interp* interp, NetifSubcommand proc, int argc, const char** argv) {
-    if (!proc) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "The %s sub-command of netif %s is not available in this build",
-               argv[1], n->name_.c_str());
-        return TCL_ERROR;
-    }
-    return proc(n, interp, argc, argv);
-}
-
-int do_close(Netif* n, Tcl_Interp* interp) {
+int do_close(Netif* n, Tcl_Interp* interp, int, const char**) {
     if (n->depth_ > 0) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Attempted to close netif while processing its packets");
         return TCL_ERROR;
@@ -151,90 +163,85 @@ int do_close(Netif* n, Tcl_Interp* interp) {
     return TCL_OK;
 }
 
+int do_info_words(Netif* n, Tcl_Interp* interp, int, const char**) { return do_info(n, interp); }
+
+int do_stop(Netif*, Tcl_Interp*, int, const char**) {
+    block_signal(kSignalStop, 0);
+    return TCL_OK;
+}
+
+int do_enable(Netif* n, Tcl_Interp*, int, const char** argv) {
+    netif_enable(n, std::strcmp(argv[1], "enable") == 0);
+    return TCL_OK;
+}
+
+int do_control(Netif* n, Tcl_Interp*, int argc, const char** argv) {
+    if (!n->opened_ || !n->media_->control) return TCL_OK;
+    return n->media_->control(n->port_, argc - 1, argv + 1);
+}
+
+int do_lastsaved(Netif* n, Tcl_Interp* interp, int, const char**) {
+    if (n->saved_list_.tail) Tcl_SetObjResult(interp, number_obj(n->saved_list_.tail->frame));
+    return TCL_OK;
+}
+
+// The interface's sub-commands. A row without a procedure is provided by
+// another module through register_netif_subcommand (send and pktsend by the
+// encoder, renderer by the renderers, startfsm by the state machines).
+struct SubcommandRow {
+    const char* name;
+    NetifSubcommand proc;
+};
+constexpr SubcommandRow kSubcommands[] = {
+    {"info", do_info_words},   {"send", nullptr},         {"pktsend", nullptr},       {"receive", netif_receive},
+    {"stop", do_stop},         {"enable", do_enable},     {"disable", do_enable},     {"register", do_register},
+    {"unregister", do_unregister}, {"control", do_control}, {"renderer", nullptr},    {"configure", do_configure},
+    {"startfsm", nullptr},     {"lastsaved", do_lastsaved}, {"close", do_close},
+};
+
 int subcommand(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (argc < 2) {
         report(interp, kModule, __LINE__, LOG_FAULT, "%s", kUsage);
         return TCL_ERROR;
     }
     const char* word = argv[1];
-    auto is = [word](const char* name) { return std::strcmp(word, name) == 0; };
-    if (is("info")) return do_info(n, interp);
-    if (is("send")) return do_extension(n, interp, find_netif_subcommand("send"), argc, argv);
-    if (is("pktsend")) return do_extension(n, interp, find_netif_subcommand("pktsend"), argc, argv);
-    if (is("receive")) return netif_receive(n, interp, argc, argv);
-    if (is("stop")) {
-        block_signal(kStopSignal, 0);
-        return TCL_OK;
+    for (const SubcommandRow& row : kSubcommands) {
+        if (std::strcmp(word, row.name) != 0) continue;
+        if (row.proc) return row.proc(n, interp, argc, argv);
+        if (NetifSubcommand proc = find_netif_subcommand(row.name)) return proc(n, interp, argc, argv);
+        report(interp, kModule, __LINE__, LOG_FAULT, "The %s sub-command of netif %s is not available in this build",
+               word, n->name_.c_str());
+        return TCL_ERROR;
     }
-    if (is("enable") || is("disable")) {
-        netif_enable(n, is("enable"));
-        return TCL_OK;
-    }
-    if (is("register")) return do_register(n, interp, argc, argv);
-    if (is("unregister")) return do_unregister(n, interp, argc, argv);
-    if (is("control")) {
-        if (!n->opened_ || !n->media_->control) return TCL_OK;
-        return n->media_->control(n->port_, argc - 1, argv + 1);
-    }
-    if (is("renderer")) return do_extension(n, interp, find_netif_subcommand("renderer"), argc, argv);
-    if (is("configure")) return do_configure(n, interp, argc, argv);
-    if (is("startfsm")) return do_extension(n, interp, find_netif_subcommand("startfsm"), argc, argv);
-    if (is("lastsaved")) {
-        if (n->saved_list_.tail)
-            Tcl_SetObjResult(interp, number_obj(n->saved_list_.tail->frame));
-        return TCL_OK;
-    }
-    if (is("close")) return do_close(n, interp);
     report(interp, kModule, __LINE__, LOG_FAULT, "invalid command \"%s\": %s", word, kUsage);
     return TCL_ERROR;
 }
 
-int cmd_interface(ClientData data, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+int interface_command(ClientData data, Tcl_Interp* interp, Words& words) {
     auto* n = static_cast<Netif*>(data);
     if (!n) return TCL_ERROR;  // released at process exit
-    try {
-        std::vector<const char*> words = obj_words(objc, objv);
-        return subcommand(n, interp, objc, words.data());
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "netif %s failed: %s", n->name_.c_str(), e.what());
-        return TCL_ERROR;
-    }
+    return subcommand(n, interp, words.argc, words.data());
 }
 
 void interface_deleted(ClientData data) {
-    try {
-        netif_command_deleted(static_cast<Netif*>(data));
-    } catch (const std::exception& e) {
-        report(nullptr, kModule, __LINE__, LOG_FAULT, "Deleting a netif failed: %s", e.what());
-    }
+    guard_void(nullptr, kModule, "Deleting a netif", [data] { netif_command_deleted(static_cast<Netif*>(data)); });
 }
 
-int cmd_netif(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        std::vector<const char*> words = obj_words(objc, objv);
-        Netif* n = netif_create(interp, objc, words.data());
-        if (!n) return TCL_ERROR;
-        Tcl_Command token = Tcl_CreateObjCommand(interp, n->name_.c_str(), cmd_interface, n, interface_deleted);
-        netif_attach_command(n, token);
-        Tcl_SetObjResult(interp, Tcl_NewStringObj(n->name_.c_str(), -1));
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "netif failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int netif_command(ClientData, Tcl_Interp* interp, Words& words) {
+    Netif* n = netif_create(interp, words.argc, words.data());
+    if (!n) return TCL_ERROR;
+    Tcl_Command token = create_command<interface_command>(interp, n->name_.c_str(), n, interface_deleted);
+    netif_attach_command(n, token);
+    Tcl_SetObjResult(interp, Tcl_NewStringObj(n->name_.c_str(), -1));
+    return TCL_OK;
 }
 
-int cmd_netifs(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
-    try {
-        Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-        for (const std::string& name : netif_names())
-            Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), -1));
-        Tcl_SetObjResult(interp, list);
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "netifs failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int netifs_command(ClientData, Tcl_Interp* interp, Words&) {
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const std::string& name : netif_names())
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), -1));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
 }
 
 // Keeps the buffer's filters matching and nothing more.
@@ -248,13 +255,7 @@ int decode_internal(Handler*, Netif* n, PacketBuffer* b) {
 
 // At process exit every interface still open is released, so that media
 // which write at close (capture files being saved) finish their files.
-void close_all_at_exit(ClientData) {
-    try {
-        netif_destroy_all();
-    } catch (const std::exception&) {
-        // The process is ending; nothing is left to report to.
-    }
-}
+void close_all_at_exit(ClientData) { guard_void(nullptr, kModule, "Closing the interfaces at exit", netif_destroy_all); }
 
 }  // namespace
 
@@ -266,8 +267,8 @@ int register_netif_group(Tcl_Interp* interp) {
     }
     register_internal_handler("null_internal", null_internal);
     register_internal_handler("decode_internal", decode_internal);
-    Tcl_CreateObjCommand(interp, "netif", cmd_netif, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "netifs", cmd_netifs, nullptr, nullptr);
+    create_command<netif_command>(interp, "netif");
+    create_command<netifs_command>(interp, "netifs");
     // receive exports into the PKT_TBL variables, which ONLY_NEW_PKT governs.
     return link_only_new_pkt(interp);
 }

@@ -9,6 +9,7 @@
 #include "core/block_wait.h"
 #include "core/options.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "netif/netif.h"
 #include "render/tclvars_export.h"
 
@@ -17,9 +18,6 @@ namespace {
 
 constexpr const char* kModule = "netif";
 constexpr const char* kHandlerName = "receive_internal";
-constexpr int32_t kSignalMatched = 1;
-constexpr int32_t kSignalTimeout = 314154;
-constexpr int32_t kSignalGone = 271828;
 
 // Shared by the waiting command and its handler: whichever lets go last frees it.
 struct ReceiveWait {
@@ -59,7 +57,7 @@ int receive_delete(Handler* h) {
     w.handler_gone = true;
     if (w.waiting) {
         w.waiting = false;
-        block_signal(kSignalGone, 0);
+        block_signal(kSignalStop, 0);
     }
     delete ref;
     h->client_data_ = nullptr;
@@ -68,11 +66,13 @@ int receive_delete(Handler* h) {
 
 void receive_timeout(ClientData data) {
     auto* w = static_cast<ReceiveWait*>(data);
-    w->timer = nullptr;
-    if (!w->waiting) return;
-    w->waiting = false;
-    block_signal(kSignalTimeout, 0);
-    if (!w->handler_gone) unregister_handler(w->netif, kHandlerName);
+    guard_void(w->netif ? w->netif->interp_ : nullptr, kModule, "receive time-out", [w] {
+        w->timer = nullptr;
+        if (!w->waiting) return;
+        w->waiting = false;
+        block_signal(kSignalReceiveTimeout, 0);
+        if (!w->handler_gone) unregister_handler(w->netif, kHandlerName);
+    });
 }
 
 }  // namespace
@@ -99,10 +99,14 @@ int netif_receive(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
             report(interp, kModule, __LINE__, LOG_FAULT, "Bogus time value \"%s\":%s", words[1], why.c_str());
             return TCL_ERROR;
         }
-        double ms = std::trunc(n->scale_ * seconds * 1000.0);
+        double exact = n->scale_ * seconds * 1000.0;
+        double ms = std::trunc(exact);
         if (std::isnan(ms)) ms = 0;
+        // 0 means "no time-out": a positive time-out waits at least 1 ms.
+        if (ms == 0 && exact > 0) ms = 1;
         timeout_ms = ms >= INT_MAX ? INT_MAX : ms <= INT_MIN ? INT_MIN : static_cast<int>(ms);
         if (count >= 3) filter = words[2];
+        warn_ignored_words(interp, kModule, __LINE__, "receive", count - 3, words + 3);
     }
 
     auto wait = std::make_shared<ReceiveWait>();

@@ -4,14 +4,21 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cctype>
+#include <cstdint>
 
 #include "core/fileutil.h"
 #include "core/groups.h"
 #include "core/options.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
@@ -21,6 +28,13 @@ namespace zm {
 namespace {
 
 const char kModule[] = "pdlc";
+
+// Line numbers printed in pdlc's per-file messages. Scripts and logs match
+// these lines as they have always read, so they stay fixed whatever the
+// layout of this file.
+constexpr int kLineNotFound = 455;
+constexpr int kLineNoPreprocessor = 477;
+constexpr int kLineUnlinkFailed = 495;
 
 // Progress lines go to the interpreter's standard output channel; the
 // database's own messages go to the process's standard output. Flushing
@@ -55,24 +69,52 @@ struct TempFile {
     }
 };
 
+// Checks that the kept output `name` (in the current directory) can be
+// written. A file there that does not begin with a line marker is not the
+// output of an earlier run: it is replaced, but not without a Warning.
+bool open_kept_output(Tcl_Interp* interp, const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        char head[3] = {};
+        std::unique_ptr<FILE, FileCloser> old(std::fopen(name.c_str(), "rb"));
+        size_t n = old ? std::fread(head, 1, sizeof head, old.get()) : 0;
+        bool marker = n == sizeof head && head[0] == '#' && head[1] == ' ' && std::isdigit(uint8_t(head[2]));
+        if (!marker) {
+            report(interp, kModule, __LINE__, LOG_WARNING,
+                   "replacing \"%s\", which does not hold preprocessor output", name.c_str());
+        }
+    }
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT, 0644);
+    if (fd < 0) {
+        report_os_error(interp, kModule, __LINE__, "couldn't open \"%s\" for the preprocessor output", name.c_str());
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
 // Compiles one file argument; every outcome is reported, none is an error.
 void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool nocpp, bool keep,
                  const char* pdl_path) {
+    // Only the file's own name counts: a point in a directory name neither
+    // stops ".pdl" being added nor names the kept output.
+    size_t slash = arg.rfind('/');
+    std::string own = slash == std::string::npos ? arg : arg.substr(slash + 1);
     std::string file_name;
     std::string out_base;
-    size_t dot = arg.find('.');
+    size_t dot = own.find('.');
     if (dot == std::string::npos) {
         file_name = arg + ".pdl";
-        out_base = arg;
+        out_base = own;
     } else {
         file_name = arg;
-        out_base = arg.substr(0, dot);
+        out_base = own.substr(0, dot);
     }
 
     std::string found;
     std::unique_ptr<FILE, FileCloser> in(open_on_path(interp, file_name, pdl_path, &found));
     if (!in) {
-        std::printf("%s(%d): couldn't find \"%s\"\n", kModule, 455, file_name.c_str());
+        std::printf("%s(%d): couldn't find \"%s\"\n", kModule, kLineNotFound, file_name.c_str());
         std::fflush(stdout);
         return;
     }
@@ -82,9 +124,15 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
     if (!nocpp) {
         in.reset();
         std::string out_name;
-        if (keep) {
+        if (keep && !out_base.empty()) {
             out_name = out_base;
+            if (!open_kept_output(interp, out_name)) return;
         } else {
+            if (keep) {
+                report(interp, kModule, __LINE__, LOG_WARNING,
+                       "\"%s\" gives no name for the kept preprocessor output; it is not kept", file_name.c_str());
+                keep = false;
+            }
             if (!temp.create()) {
                 report_os_error(interp, kModule, __LINE__, "couldn't create a temporary file for \"%s\"",
                                 file_name.c_str());
@@ -95,7 +143,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
         channel_write(interp, "precompiling...");
         int status = run_preprocessor(found, out_name);
         if (status == 127) {
-            std::printf("%s(%d): error with call to \"system\".\n", kModule, 477);
+            std::printf("%s(%d): error with call to \"system\".\n", kModule, kLineNoPreprocessor);
             std::fflush(stdout);
             return;
         }
@@ -108,7 +156,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
         if (!keep) {
             // The open stream keeps the text readable after the name is gone.
             if (::unlink(out_name.c_str()) != 0) {
-                std::printf("%s(%d): unlink error\n", kModule, 495);
+                std::printf("%s(%d): unlink error\n", kModule, kLineUnlinkFailed);
                 std::fflush(stdout);
                 return;
             }
@@ -126,7 +174,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
     std::fflush(stdout);
 }
 
-int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+int pdlc_command(ClientData, Tcl_Interp* interp, Words& words) {
     int nocpp = 0;
     int keep = 0;
     const OptSpec table[] = {
@@ -134,8 +182,7 @@ int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
         {"-keeppreout", OPT_CONSTANT, 1, &keep, "Keep Pre-processor output."},
         {nullptr, OPT_END, 0, nullptr, nullptr},
     };
-    std::vector<const char*> words = obj_words(objc, objv);
-    int argc = objc;
+    int argc = words.argc;
     if (parse_options(interp, &argc, words.data(), table, OPT_NO_DEFAULTS) != TCL_OK) {
         report(interp, kModule, __LINE__, LOG_FAULT, "Failed processing arguments: %s", Tcl_GetStringResult(interp));
         return TCL_ERROR;
@@ -158,14 +205,6 @@ int pdlc_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     return TCL_OK;
 }
 
-int cmd_pdlc(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        return pdlc_impl(interp, objc, objv);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "pdlc failed: %s", e.what());
-        return TCL_ERROR;
-    }
-}
 
 // ---------------------------------------------------------------------------
 // pdf
@@ -251,55 +290,155 @@ void collect_tagged(int kind, void* object, void* ctx) {
     }
 }
 
-int pdf_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+// The pdf queries. A query of kind `name` reads its argument as a name of its
+// own (a tag, a file, a NODE.field); the others take an optional node name,
+// which must then exist, and those of kind `node` need it.
+enum class PdfArg { name, none, node };
+using PdfQuery = int (*)(Tcl_Interp* interp, ProtoDb& db, const char* name, Node* node);
+
+int pdf_withtag(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    TagVisit v{Tcl_NewListObj(0, nullptr)};
+    if (const char* tag = db.find_tag(name)) db.for_each_tagged(tag, collect_tagged, &v);
+    Tcl_SetObjResult(interp, v.list);
+    return TCL_OK;
+}
+
+int pdf_file(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    std::string want = base_name(name);
+    for (Node* n = db.first_node(); n; n = n->next_)
+        if (n->file_ && base_name(n->file_) == want) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+Field* named_field(Tcl_Interp* interp, ProtoDb& db, const char* name) {
+    Field* f = db.find_field(nullptr, name);
+    if (!f) Tcl_SetResult(interp, const_cast<char*>("Unknown fragment name"), TCL_STATIC);
+    return f;
+}
+
+int pdf_default(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Field* f = named_field(interp, db, name);
+    if (!f) return TCL_ERROR;
+    const Symbol* s = f->value_source_;
+    if (s && s->kind_ == SYM_VALUE && s->length_ == 0) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(s->number()));
+        Tcl_AppendResult(interp, buf, nullptr);
+    }
+    return TCL_OK;
+}
+
+int pdf_fielddisplay(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Field* f = named_field(interp, db, name);
+    if (!f) return TCL_ERROR;
+    Tcl_AppendResult(interp, f->display_.empty() ? "%hex" : f->display_.c_str(), nullptr);
+    return TCL_OK;
+}
+
+int pdf_whatfile(Tcl_Interp* interp, ProtoDb& db, const char* name, Node*) {
+    Node* n = db.find_node(name);
+    if (n && n->file_) Tcl_AppendElement(interp, n->file_);
+    return TCL_OK;
+}
+
+int pdf_list(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (Node* n = db.first_node(); n; n = n->next_) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_bases(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (Node* n = db.first_node(); n; n = n->next_)
+        if (n->is_base()) Tcl_AppendElement(interp, n->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_files(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    for (const std::string& f : db.file_names()) Tcl_AppendElement(interp, f.c_str());
+    return TCL_OK;
+}
+
+int pdf_tags(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const std::string& t : db.tags())
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
+}
+
+int pdf_children(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    std::vector<const Node*> seen;
+    for (ChildLink* l = node->children_; l; l = l->next_) {
+        bool dup = false;
+        for (const Node* s : seen) dup = dup || s == l->node_;
+        if (dup) continue;
+        seen.push_back(l->node_);
+        Tcl_AppendElement(interp, l->node_->name_.c_str());
+    }
+    return TCL_OK;
+}
+
+int pdf_arrays(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_)
+        if (f->element_node_) Tcl_AppendElement(interp, f->element_node_->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_parents(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (ChildLink* l = node->parents_; l; l = l->next_)
+        if (l->node_) Tcl_AppendElement(interp, l->node_->name_.c_str());
+    return TCL_OK;
+}
+
+int pdf_fields(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_)
+        Tcl_AppendElement(interp, f->element_node_ ? "array" : f->name_.c_str());
+    return TCL_OK;
+}
+
+template <bool Values>
+int pdf_exprs(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    for (Field* f = node->first_field_; f; f = f->next_) {
+        std::string head = "\n" + f->name_ + ": ";
+        Tcl_AppendResult(interp, head.c_str(), nullptr);
+        if (Values) append_value_source(interp, f->value_source_);
+        else append_width_terms(interp, f->width_, 0);
+    }
+    return TCL_OK;
+}
+
+int pdf_nodedisplay(Tcl_Interp* interp, ProtoDb&, const char*, Node* node) {
+    if (NodeAttr* a = find_node_attr(node, NATTR_DISPLAY)) Tcl_AppendResult(interp, a->text_.c_str(), nullptr);
+    return TCL_OK;
+}
+
+struct PdfRow {
+    const char* word;
+    PdfArg arg;
+    PdfQuery query;
+};
+constexpr PdfRow kPdfQueries[] = {
+    {"withtag", PdfArg::name, pdf_withtag},       {"file", PdfArg::name, pdf_file},
+    {"default", PdfArg::name, pdf_default},       {"fielddisplay", PdfArg::name, pdf_fielddisplay},
+    {"whatfile", PdfArg::name, pdf_whatfile},     {"list", PdfArg::none, pdf_list},
+    {"bases", PdfArg::none, pdf_bases},           {"files", PdfArg::none, pdf_files},
+    {"tags", PdfArg::none, pdf_tags},             {"children", PdfArg::node, pdf_children},
+    {"arrays", PdfArg::node, pdf_arrays},         {"parents", PdfArg::node, pdf_parents},
+    {"fields", PdfArg::node, pdf_fields},         {"val_exprs", PdfArg::node, pdf_exprs<true>},
+    {"width_exprs", PdfArg::node, pdf_exprs<false>}, {"nodedisplay", PdfArg::node, pdf_nodedisplay},
+};
+
+int pdf_command(ClientData, Tcl_Interp* interp, Words& words) {
     Tcl_ResetResult(interp);
-    if (objc < 2) {
+    if (words.argc < 2) {
         Tcl_SetResult(interp, const_cast<char*>("Bad arg count, needs 1 arg"), TCL_STATIC);
         return TCL_ERROR;
     }
     ProtoDb& db = protodb();
-    std::string sub = Tcl_GetString(objv[1]);
-    const char* name = objc >= 3 ? Tcl_GetString(objv[2]) : nullptr;
-
-    if (name) {
-        if (sub == "withtag") {
-            TagVisit v{Tcl_NewListObj(0, nullptr)};
-            if (const char* tag = db.find_tag(name)) db.for_each_tagged(tag, collect_tagged, &v);
-            Tcl_SetObjResult(interp, v.list);
-            return TCL_OK;
-        }
-        if (sub == "file") {
-            std::string want = base_name(name);
-            for (Node* n = db.first_node(); n; n = n->next_) {
-                if (n->file_ && base_name(n->file_) == want) Tcl_AppendElement(interp, n->name_.c_str());
-            }
-            return TCL_OK;
-        }
-        if (sub == "default" || sub == "fielddisplay") {
-            Field* f = db.find_field(nullptr, name);
-            if (!f) {
-                Tcl_SetResult(interp, const_cast<char*>("Unknown fragment name"), TCL_STATIC);
-                return TCL_ERROR;
-            }
-            if (sub == "default") {
-                const Symbol* s = f->value_source_;
-                if (s && s->kind_ == SYM_VALUE && s->length_ == 0) {
-                    char buf[32];
-                    std::snprintf(buf, sizeof buf, "0x%lx", static_cast<unsigned long>(s->number()));
-                    Tcl_AppendResult(interp, buf, nullptr);
-                }
-            } else {
-                Tcl_AppendResult(interp, f->display_.empty() ? "%hex" : f->display_.c_str(), nullptr);
-            }
-            return TCL_OK;
-        }
-        if (sub == "whatfile") {
-            Node* n = db.find_node(name);
-            if (n && n->file_) Tcl_AppendElement(interp, n->file_);
-            return TCL_OK;
-        }
-    }
-
+    const char* name = words.argc >= 3 ? words[2] : nullptr;
+    const PdfRow* row = nullptr;
+    for (const PdfRow& r : kPdfQueries)
+        if (std::strcmp(words[1], r.word) == 0) row = &r;
+    if (name && row && row->arg == PdfArg::name) return row->query(interp, db, name, nullptr);
     Node* node = nullptr;
     if (name) {
         node = db.find_node(name);
@@ -308,95 +447,24 @@ int pdf_impl(Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
             return TCL_ERROR;
         }
     }
-
-    if (sub == "list") {
-        for (Node* n = db.first_node(); n; n = n->next_) Tcl_AppendElement(interp, n->name_.c_str());
-        return TCL_OK;
-    }
-    if (sub == "bases") {
-        for (Node* n = db.first_node(); n; n = n->next_) {
-            if (n->is_base()) Tcl_AppendElement(interp, n->name_.c_str());
-        }
-        return TCL_OK;
-    }
-    if (sub == "files") {
-        for (const std::string& f : db.file_names()) Tcl_AppendElement(interp, f.c_str());
-        return TCL_OK;
-    }
-    if (sub == "tags") {
-        Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-        for (const std::string& t : db.tags())
-            Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
-        Tcl_SetObjResult(interp, list);
-        return TCL_OK;
-    }
-
-    static const char* const needs_node[] = {"children", "arrays", "parents", "fields",
-                                             "val_exprs", "width_exprs", "nodedisplay"};
-    bool known = false;
-    for (const char* s : needs_node) known = known || sub == s;
-    if (!known) return TCL_OK;
-    if (!node) {
+    // Unknown words, and name queries without their name, answer nothing.
+    if (!row || row->arg == PdfArg::name) return TCL_OK;
+    if (row->arg == PdfArg::node && !node) {
         Tcl_SetResult(interp, const_cast<char*>("Fragment name must be specified"), TCL_STATIC);
         return TCL_ERROR;
     }
-
-    if (sub == "children") {
-        std::vector<const Node*> seen;
-        for (ChildLink* l = node->children_; l; l = l->next_) {
-            bool dup = false;
-            for (const Node* s : seen) dup = dup || s == l->node_;
-            if (dup) continue;
-            seen.push_back(l->node_);
-            Tcl_AppendElement(interp, l->node_->name_.c_str());
-        }
-    } else if (sub == "arrays") {
-        for (Field* f = node->first_field_; f; f = f->next_) {
-            if (f->element_node_) Tcl_AppendElement(interp, f->element_node_->name_.c_str());
-        }
-    } else if (sub == "parents") {
-        for (ChildLink* l = node->parents_; l; l = l->next_) {
-            if (l->node_) Tcl_AppendElement(interp, l->node_->name_.c_str());
-        }
-    } else if (sub == "fields") {
-        for (Field* f = node->first_field_; f; f = f->next_)
-            Tcl_AppendElement(interp, f->element_node_ ? "array" : f->name_.c_str());
-    } else if (sub == "val_exprs" || sub == "width_exprs") {
-        for (Field* f = node->first_field_; f; f = f->next_) {
-            std::string head = "\n" + f->name_ + ": ";
-            Tcl_AppendResult(interp, head.c_str(), nullptr);
-            if (sub == "val_exprs") append_value_source(interp, f->value_source_);
-            else append_width_terms(interp, f->width_, 0);
-        }
-    } else if (sub == "nodedisplay") {
-        if (NodeAttr* a = find_node_attr(node, NATTR_DISPLAY)) Tcl_AppendResult(interp, a->text_.c_str(), nullptr);
-    }
-    return TCL_OK;
-}
-
-int cmd_pdf(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        return pdf_impl(interp, objc, objv);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "pdf failed: %s", e.what());
-        return TCL_ERROR;
-    }
+    return row->query(interp, db, name, node);
 }
 
 // ---------------------------------------------------------------------------
 // dumppdf
 
-int cmd_dumppdf(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
-    try {
-        std::fflush(stdout);
-        dump_protodb(protodb(), stdout);
-        std::fflush(stdout);
-        Tcl_ResetResult(interp);
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "dumppdf failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int dumppdf_command(ClientData, Tcl_Interp* interp, Words&) {
+    std::fflush(stdout);
+    dump_protodb(protodb(), stdout);
+    std::fflush(stdout);
+    Tcl_ResetResult(interp);
+    return TCL_OK;
 }
 
 }  // namespace
@@ -422,9 +490,9 @@ void dump_protodb(const ProtoDb& db, std::FILE* out) {
 
 int register_pdl_group(Tcl_Interp* interp) {
     protodb();  // the empty node registry exists from start-up on
-    Tcl_CreateObjCommand(interp, "pdlc", cmd_pdlc, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "pdf", cmd_pdf, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "dumppdf", cmd_dumppdf, nullptr, nullptr);
+    create_command<pdlc_command>(interp, "pdlc");
+    create_command<pdf_command>(interp, "pdf");
+    create_command<dumppdf_command>(interp, "dumppdf");
     return 0;
 }
 

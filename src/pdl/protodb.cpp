@@ -7,6 +7,8 @@
 #include <type_traits>
 
 #include "core/report.h"
+#include "encode/checksum/checksum.h"
+#include "core/textconv.h"
 
 namespace zm {
 
@@ -68,8 +70,7 @@ uint32_t parse_number_text(std::string_view text) {
     uint32_t v = 0;
     if (text.size() > 2 && text[0] == '0' && text[1] == 'x') {
         for (char c : text.substr(2)) {
-            int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                  : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+            int d = hex_digit_value(c);
             if (d < 0) break;
             v = v * 16 + static_cast<uint32_t>(d);
         }

@@ -28,9 +28,13 @@
 #include <unordered_set>
 #include <vector>
 
-#include "encode/checksum/checksum.h"
-
 namespace zm {
+
+// A checksum algorithm as the checksum registry holds it (the same type as
+// there; a mismatch would not compile where both are seen). Declared here so
+// that the database does not depend on the encoder's headers.
+using ChecksumFn = int32_t (*)(uint8_t* data, int start_bit, int32_t bits, int32_t* result, int reserved,
+                               int width, void* fixup, size_t avail);
 
 struct Node;
 struct Field;

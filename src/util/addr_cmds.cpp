@@ -1,11 +1,11 @@
 // Address conversion commands: addr_to_bin, bin_to_addr, canonical_swap.
 #include <tcl.h>
 
-#include <exception>
 #include <string>
 
 #include "core/groups.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "util/addr.h"
 
 namespace zm {
@@ -25,57 +25,37 @@ int finish(Tcl_Interp* interp, int line, bool ok, const std::string& text) {
 }
 
 // addr_to_bin and bin_to_addr: address ?family?, family 2 (IPv4) by default.
-int convert(Converter fn, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        if (objc < 2) {
-            report(interp, kModule, __LINE__, LOG_WARNING, "Usage:  %s <address> <address_family>",
-                   Tcl_GetString(objv[0]));
-            return TCL_ERROR;
-        }
-        int family = kAddrFamilyIpv4;
-        if (objc > 2 && Tcl_GetIntFromObj(interp, objv[2], &family) != TCL_OK) return TCL_ERROR;
-        std::string out;
-        bool ok = fn(Tcl_GetString(objv[1]), family, &out);
-        return finish(interp, __LINE__, ok, out);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "%s failed: %s", Tcl_GetString(objv[0]),
-               e.what());
+template <Converter Fn>
+int convert(ClientData, Tcl_Interp* interp, Words& words) {
+    if (words.argc < 2) {
+        report(interp, kModule, __LINE__, LOG_WARNING, "Usage:  %s <address> <address_family>", words[0]);
         return TCL_ERROR;
     }
+    int family = kAddrFamilyIpv4;
+    if (words.argc > 2 && Tcl_GetInt(interp, words[2], &family) != TCL_OK) return TCL_ERROR;
+    std::string out;
+    bool ok = Fn(words[1], family, &out);
+    return finish(interp, __LINE__, ok, out);
 }
 
-int cmd_addr_to_bin(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    return convert(addr_to_bin, interp, objc, objv);
-}
-
-int cmd_bin_to_addr(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    return convert(bin_to_addr, interp, objc, objv);
-}
-
-int cmd_canonical_swap(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        if (objc < 2) {
-            report(interp, kModule, __LINE__, LOG_WARNING, "Usage:  %s <mac_address> <case>",
-                   Tcl_GetString(objv[0]));
-            return TCL_ERROR;
-        }
-        int upper = 0;
-        if (objc > 2 && Tcl_GetIntFromObj(interp, objv[2], &upper) != TCL_OK) return TCL_ERROR;
-        std::string out;
-        bool ok = canonical_swap(Tcl_GetString(objv[1]), upper != 0, &out);
-        return finish(interp, __LINE__, ok, out);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "canonical_swap failed: %s", e.what());
+int swap_command(ClientData, Tcl_Interp* interp, Words& words) {
+    if (words.argc < 2) {
+        report(interp, kModule, __LINE__, LOG_WARNING, "Usage:  %s <mac_address> <case>", words[0]);
         return TCL_ERROR;
     }
+    int upper = 0;
+    if (words.argc > 2 && Tcl_GetInt(interp, words[2], &upper) != TCL_OK) return TCL_ERROR;
+    std::string out;
+    bool ok = canonical_swap(words[1], upper != 0, &out);
+    return finish(interp, __LINE__, ok, out);
 }
 
 }  // namespace
 
 int register_addr_group(Tcl_Interp* interp) {
-    Tcl_CreateObjCommand(interp, "addr_to_bin", cmd_addr_to_bin, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "bin_to_addr", cmd_bin_to_addr, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "canonical_swap", cmd_canonical_swap, nullptr, nullptr);
+    create_command<convert<addr_to_bin>>(interp, "addr_to_bin");
+    create_command<convert<bin_to_addr>>(interp, "bin_to_addr");
+    create_command<swap_command>(interp, "canonical_swap");
     return 0;
 }
 

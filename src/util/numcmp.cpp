@@ -1,6 +1,8 @@
 // Comparison of integers of any length written in binary, hexadecimal or decimal.
 #include "util/numcmp.h"
 
+#include "core/textconv.h"
+
 #include <cctype>
 #include <cstdint>
 
@@ -25,9 +27,7 @@ std::vector<uint32_t> from_pow2(std::string_view digits, int bits) {
     size_t pos = 0;
     for (size_t i = digits.size(); i-- > 0; pos += bits) {
         char c = digits[i];
-        uint32_t v = std::isdigit(static_cast<unsigned char>(c))
-                         ? uint32_t(c - '0')
-                         : uint32_t(std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
+        auto v = uint32_t(hex_digit_value(c));  // the digits were checked by the caller
         limbs[pos / 32] |= v << (pos % 32);
     }
     trim(limbs);

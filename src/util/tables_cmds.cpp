@@ -1,12 +1,12 @@
 // Named-table commands: the twelve create/delete/add/remove/get/set/copy commands over the table store.
 #include <tcl.h>
 
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "core/groups.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "util/tables.h"
 
 namespace zm {
@@ -14,8 +14,8 @@ namespace {
 
 constexpr const char* kModule = "zemko_table";
 
-using Words = std::vector<std::string>;
-using Handler = int (*)(Tcl_Interp*, const Words&);
+using Strings = std::vector<std::string>;
+using Handler = int (*)(Tcl_Interp*, const Strings&);
 
 struct TableCommand {
     const char* name;
@@ -44,29 +44,29 @@ int set_list(Tcl_Interp* interp, const std::vector<std::string>& items) {
     return TCL_OK;
 }
 
-int create_table(Tcl_Interp* interp, const Words& w) {
+int create_table(Tcl_Interp* interp, const Strings& w) {
     TableError err;
-    Words columns(w.begin() + 2, w.end());
+    Strings columns(w.begin() + 2, w.end());
     return table_store().create(w[1], columns, &err) ? TCL_OK : failed(interp, err);
 }
 
-int delete_table(Tcl_Interp* interp, const Words& w) {
+int delete_table(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     return table_store().remove_table(w[1], &err) ? TCL_OK : failed(interp, err);
 }
 
-int add_entry(Tcl_Interp* interp, const Words& w) {
+int add_entry(Tcl_Interp* interp, const Strings& w) {
     TableError err;
-    Words vals(w.begin() + 3, w.end());
+    Strings vals(w.begin() + 3, w.end());
     return table_store().add_entry(w[1], w[2], vals, &err) ? TCL_OK : failed(interp, err);
 }
 
-int remove_entry(Tcl_Interp* interp, const Words& w) {
+int remove_entry(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     return table_store().remove_entry(w[1], w[2], &err) ? TCL_OK : failed(interp, err);
 }
 
-int entry_exists(Tcl_Interp* interp, const Words& w) {
+int entry_exists(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     bool exists = false;
     if (!table_store().entry_exists(w[1], w[2], &exists, &err)) return failed(interp, err);
@@ -74,20 +74,20 @@ int entry_exists(Tcl_Interp* interp, const Words& w) {
     return TCL_OK;
 }
 
-int entries_with_value(Tcl_Interp* interp, const Words& w) {
+int entries_with_value(Tcl_Interp* interp, const Strings& w) {
     TableError err;
-    Words names;
+    Strings names;
     if (!table_store().entries_with_value(w[1], w[2], w[3], &names, &err))
         return failed(interp, err);
     return set_list(interp, names);
 }
 
-int set_value(Tcl_Interp* interp, const Words& w) {
+int set_value(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     return table_store().set_value(w[1], w[2], w[3], w[4], &err) ? TCL_OK : failed(interp, err);
 }
 
-int get_value(Tcl_Interp* interp, const Words& w) {
+int get_value(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     std::string value;
     if (!table_store().get_value(w[1], w[2], w[3], &value, &err)) return failed(interp, err);
@@ -95,15 +95,15 @@ int get_value(Tcl_Interp* interp, const Words& w) {
     return TCL_OK;
 }
 
-int get_row(Tcl_Interp* interp, const Words& w) {
+int get_row(Tcl_Interp* interp, const Strings& w) {
     TableError err;
-    Words row;
+    Strings row;
     if (!table_store().get_row(w[1], w[2], &row, &err)) return failed(interp, err);
     return set_list(interp, row);
 }
 
 // Each (entry, value) pair as a sub-list followed by one space.
-int get_column(Tcl_Interp* interp, const Words& w) {
+int get_column(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     std::vector<std::pair<std::string, std::string>> pairs;
     if (!table_store().get_column(w[1], w[2], &pairs, &err)) return failed(interp, err);
@@ -121,14 +121,14 @@ int get_column(Tcl_Interp* interp, const Words& w) {
     return TCL_OK;
 }
 
-int copy_entry(Tcl_Interp* interp, const Words& w) {
+int copy_entry(Tcl_Interp* interp, const Strings& w) {
     TableError err;
     return table_store().copy_entry(w[1], w[2], w[3], &err) ? TCL_OK : failed(interp, err);
 }
 
-int entry_names(Tcl_Interp* interp, const Words& w) {
+int entry_names(Tcl_Interp* interp, const Strings& w) {
     TableError err;
-    Words names;
+    Strings names;
     if (!table_store().entry_names(w[1], &names, &err)) return failed(interp, err);
     return set_list(interp, names);
 }
@@ -153,33 +153,20 @@ const TableCommand kCommands[] = {
     {"get_zemko_table_entries", 2, "get_zemko_table_entries table_name", entry_names},
 };
 
-int cmd_zemko_table(ClientData cd, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
+int table_command(ClientData cd, Tcl_Interp* interp, Words& words) {
     const auto* cmd = static_cast<const TableCommand*>(cd);
-    try {
-        if (size_t(objc) < cmd->min_words) {
-            report(interp, kModule, __LINE__, LOG_FAULT, "%s", cmd->usage);
-            return TCL_ERROR;
-        }
-        Words words;
-        words.reserve(size_t(objc));
-        for (int i = 0; i < objc; ++i) {
-            int len;
-            const char* s = Tcl_GetStringFromObj(objv[i], &len);
-            words.emplace_back(s, size_t(len));
-        }
-        return cmd->handler(interp, words);
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "%s failed: %s", cmd->name, e.what());
+    if (size_t(words.argc) < cmd->min_words) {
+        report(interp, kModule, __LINE__, LOG_FAULT, "%s", cmd->usage);
         return TCL_ERROR;
     }
+    return cmd->handler(interp, Strings(words.argv.begin(), words.argv.begin() + words.argc));
 }
 
 }  // namespace
 
 int register_table_group(Tcl_Interp* interp) {
     for (const auto& c : kCommands)
-        Tcl_CreateObjCommand(interp, c.name, cmd_zemko_table,
-                             const_cast<TableCommand*>(&c), nullptr);
+        create_command<table_command>(interp, c.name, const_cast<TableCommand*>(&c));
     return 0;
 }
 

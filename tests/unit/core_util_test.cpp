@@ -97,26 +97,6 @@ TEST(Options, HelpShowsDefaults) {
     EXPECT_EQ(parse({"cmd", "-help"}, OPT_NO_DEFAULTS).result.find("Generic"), std::string::npos);
 }
 
-TEST(Options, InternGivesStablePointers) {
-    std::string a = "close", b = "close";
-    EXPECT_EQ(intern(a.c_str()), intern(b.c_str()));
-    EXPECT_NE(intern("close"), intern("info"));
-}
-
-TEST(Buffers, AllocSizesAndEdits) {
-    PacketBuffer* b = buffer_alloc(0);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->size, 2148u);
-    EXPECT_EQ(b->head, 96);
-    EXPECT_EQ(b->tailroom(), 2052u);
-    EXPECT_TRUE(b->append(2052));
-    EXPECT_FALSE(b->append(1));
-    EXPECT_TRUE(b->prepend(12));
-    EXPECT_EQ(b->head, 84);
-    EXPECT_FALSE(b->prepend(b->headroom() + 1));
-    buffer_free(b);
-}
-
 TEST(Buffers, PoolGrowthAndFreeListOrder) {
     Pool pool;
     pool_init(&pool, 1518);

@@ -16,6 +16,7 @@
 #include "pdl/pdl_parse.h"
 #include "pdl/preprocess.h"
 #include "pdl/protodb.h"
+#include "support.h"
 
 namespace zm_test {
 
@@ -68,9 +69,5 @@ inline std::string tree(const PacketBuffer* b) {
     }
     return s;
 }
-
-// Compiles library/pdl/all.pdlc into the process-wide database once; true
-// when its nodes are there (also when another test loaded them first).
-inline bool load_shipped_library() { return zm::load_shipped_library(); }
 
 }  // namespace zm_test

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +12,8 @@
 #include "core/report.h"
 #include "encode/encoder.h"
 #include "pdl/pdl_parse.h"
-#include "pdl/preprocess.h"
 #include "pdl/protodb.h"
+#include "support.h"
 
 using namespace zm;
 
@@ -49,17 +47,7 @@ void load_databases() {
     static bool loaded = false;
     if (loaded) return;
     loaded = true;
-    if (!find_node("ENET_HDR")) {
-        const char* src = std::getenv("ZEMKO_SOURCE_DIR");
-        std::string root = src ? src : "..";
-        std::filesystem::path out = std::filesystem::temp_directory_path() / ("encode_lib_" + std::to_string(getpid()));
-        ASSERT_EQ(run_preprocessor(root + "/library/pdl/all.pdlc", out.string()), 0);
-        FILE* in = std::fopen(out.c_str(), "r");
-        ASSERT_TRUE(in);
-        parse_pdl(protodb(), in);
-        std::fclose(in);
-        std::filesystem::remove(out);
-    }
+    ASSERT_TRUE(zm_test::load_shipped_library());
     if (!find_node("ENC_T_WRAP")) parse_pdl_text(protodb(), kTestPdl, std::strlen(kTestPdl));
     protodb().resolve_unresolved();
 }
@@ -103,31 +91,6 @@ bool udp_checksum_ok(const std::vector<uint8_t>& p, size_t ip) {
     uint32_t sum = ones_sum(&p[ip + 12], 8);
     sum += 17 + static_cast<uint32_t>(len);
     return ones_sum(&p[udp], len, sum) == 0xFFFF;
-}
-
-TEST_F(Encode, UdpOnEthernetGetsEveryLayerLengthAndChecksum) {
-    auto p = build("IP_HDR ip_src_address=10.0.0.1 ip_dest_address=10.0.0.2, "
-                   "UDP_HDR udp_src_port=1000 udp_dest_port=53, RAWDATA 0x0102");
-    ASSERT_TRUE(ok_);
-    ASSERT_EQ(p.size(), 14u + 20 + 8 + 2);
-    EXPECT_EQ(net16(p, 12), 0x0800);             // ENET type from the child link
-    EXPECT_EQ(p[14], 0x45);                      // version and header length defaults
-    EXPECT_EQ(p[15], 0);                         // no condition, no default: zero
-    EXPECT_EQ(net16(p, 16), 30);                 // total length
-    EXPECT_EQ(net16(p, 18), 0);
-    EXPECT_EQ(p[22], 64);                        // TTL default
-    EXPECT_EQ(p[23], 17);                        // protocol from the UDP link
-    EXPECT_EQ(ones_sum(&p[14], 20), 0xFFFF);     // header checksum verifies
-    EXPECT_EQ(std::vector<uint8_t>(p.begin() + 26, p.begin() + 34),
-              (std::vector<uint8_t>{10, 0, 0, 1, 10, 0, 0, 2}));
-    EXPECT_EQ(net16(p, 34), 1000);
-    EXPECT_EQ(net16(p, 36), 53);
-    EXPECT_EQ(net16(p, 38), 10);                 // UDP length
-    EXPECT_TRUE(udp_checksum_ok(p, 14));
-    EXPECT_EQ(p[42], 1);
-    EXPECT_EQ(p[43], 2);
-    EXPECT_EQ(buf_->direction, static_cast<uint32_t>(DIR_TX));
-    EXPECT_NE(buf_->sec, 0u);
 }
 
 TEST_F(Encode, OddUdpPayloadAndEmbeddedOptionsStillVerify) {

@@ -100,28 +100,6 @@ PacketBuffer* datagram(uint16_t port, const std::vector<uint8_t>& payload) {
     return b;
 }
 
-TEST(UdpMedia, OpenRefusesOtherBaseNodesMissingDeviceAndBadPorts) {
-    {
-        UdpPort u("ENET_HDR");
-        ReportCapture cap;
-        EXPECT_NE(u.open({"-device", "eth0"}), 0);
-        EXPECT_TRUE(cap.contains("udp media *must* have ZEMKO_UDP_HDR as its base-node"));
-    }
-    {
-        UdpPort u;
-        ReportCapture cap;
-        EXPECT_NE(u.open({}), 0);
-        EXPECT_TRUE(cap.contains("Unable to get Default Device Name : can't read \"device_name\": no such variable"));
-        EXPECT_FALSE(u.port.state);
-    }
-    {
-        UdpPort u;
-        ReportCapture cap;
-        EXPECT_NE(u.open({"-device", "x", "-lport", "70000"}), 0);
-        EXPECT_TRUE(cap.contains("Bogus arguments to udp open"));
-    }
-}
-
 TEST(UdpMedia, ReceivedDatagramCarriesThePseudoHeader) {
     UdpPort u;
     ASSERT_EQ(u.open({"-device", "lo", "-lport", "0"}), 0);

@@ -9,25 +9,15 @@
 
 #include "core/report.h"
 #include "filter/filter.h"
-#include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
-#include "pdl/preprocess.h"
 #include "pdl/protodb.h"
+#include "support.h"
 
 namespace {
 
 using namespace zm;
 
-ProtoDb& shipped() {
-    static ProtoDb* db = [] {
-        auto* d = new ProtoDb;
-        std::string src = std::string(__FILE__);
-        std::string dir = src.substr(0, src.rfind("/tests/")) + "/library/pdl";
-        EXPECT_TRUE(compile_pdl_file(*d, dir + "/all.pdlc", std::tmpfile()));
-        return d;
-    }();
-    return *db;
-}
+ProtoDb& shipped() { return zm_test::shipped_database(); }
 
 // A small description: ETH (base) > IPX > UDPX > TFTPX, with a string and odd-offset wide fields.
 struct SmallDb {

@@ -1,6 +1,5 @@
 // Media classes through their operation tables, as an interface drives them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
@@ -10,18 +9,13 @@
 #include "core/groups.h"
 #include "core/report.h"
 #include "media/media.h"
-#include "media/pcap.h"
+#include "support.h"
 #include "test_interp.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/media_" + name;
-}
+std::string scratch(const std::string& name) { return zm_test::scratch("media_" + name); }
 
 // A port as the netif sets it up, with a pool of its own and a flow-control
 // hook that records its calls.
@@ -80,30 +74,6 @@ struct TestPort {
     std::vector<PacketBuffer*> held;
 };
 
-TEST(MediaRegistry, BuiltinsNewestFirstAndCommands) {
-    register_builtin_media();
-    register_builtin_media();  // registers once per process
-    std::vector<std::string> names;
-    for (MediaClass* c : media_classes()) names.push_back(c->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"ether", "libpcap", "pcap", "udp", "sniffer"}));
-    EXPECT_EQ(find_media_class("PCAP"), nullptr);
-    ASSERT_NE(find_media_class("udp"), nullptr);
-    EXPECT_EQ(find_media_class("udp")->overflow, nullptr);
-    EXPECT_EQ(find_media_class("sniffer")->overflow, media_flow_control);
-
-    Tcl_Interp* interp = zm_test_interp();
-    ASSERT_EQ(register_media_group(interp), 0);
-    ASSERT_EQ(Tcl_Eval(interp, "mediainfo extra words"), TCL_OK);
-    EXPECT_STREQ(Tcl_GetStringResult(interp),
-                 "{ether 1 1 1 {} {Ethernet device (raw packet socket)}} "
-                 "{libpcap 1 1 0 f {Standard pcap/pcapng capture file}} "
-                 "{pcap 1 1 0 f {PCAP (Packet Capture File)}} {udp 1 1 1 {} UDP} "
-                 "{sniffer 1 1 0 f {Network General Sniffer File}}");
-    ReportCapture cap;
-    EXPECT_EQ(Tcl_Eval(interp, "mediatype"), TCL_ERROR);
-    EXPECT_TRUE(cap.contains("mediatype requires a -file option"));
-}
-
 TEST(MediaRegistry, FlowControlGoesToTheNetif) {
     TestPort tp;
     PacketBuffer* b = tp.packet(10, 1);
@@ -113,45 +83,6 @@ TEST(MediaRegistry, FlowControlGoesToTheNetif) {
     tp.port.flow_control = nullptr;
     EXPECT_EQ(media_flow_control(tp.port, b), 1);
     buffer_free(b);
-}
-
-TEST(PcapClass, SaveThenReplay) {
-    register_builtin_media();
-    std::string path = scratch("save.cap");
-    {
-        TestPort w("PPP_HDR");
-        ASSERT_EQ(w.open("pcap", {"-file", path.c_str(), "-save"}), 0);
-        EXPECT_STREQ(w.port.mode, "w");
-        EXPECT_EQ(w.port.descriptor, -1);
-        EXPECT_TRUE(w.port.generic_events);
-        for (uint8_t i = 1; i <= 3; ++i) EXPECT_EQ(w.cls->write(w.port, w.packet(40 + i, i)), 0);
-        EXPECT_EQ(w.cls->write(w.port, nullptr), 0);  // a writable notice
-        EXPECT_EQ(w.cls->fetch(w.port, 1), nullptr);
-        EXPECT_EQ(w.info(), "if_file_name " + path);
-        w.cls->close(w.port);
-        EXPECT_FALSE(w.port.state);
-    }
-    PcapReader check;
-    ASSERT_EQ(check.open(path), PcapOpenResult::ok);
-    EXPECT_EQ(check.header().link_type, 6u);
-    EXPECT_EQ(check.header().record_count, 3u);
-
-    TestPort r;
-    ASSERT_EQ(r.open("pcap", {"-file", path.c_str()}), 0);
-    EXPECT_STREQ(r.port.mode, "r");
-    EXPECT_GE(r.port.descriptor, 0);
-    auto got = r.read_all();
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_EQ(got[2]->length(), 43u);
-    EXPECT_EQ(got[2]->sec, 1700000000u);
-    PacketBuffer* again = r.cls->fetch(r.port, 1);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->data()[0], 1);
-    buffer_free(again);
-
-    ReportCapture cap;
-    EXPECT_EQ(r.cls->write(r.port, r.packet(10, 0)), 0);  // dropped and released
-    EXPECT_TRUE(cap.contains("pcap file is open for reading"));
 }
 
 TEST(PcapClass, HeaderMessages) {
@@ -216,7 +147,7 @@ TEST(SnifferClass, WritePerPacketThenReplayWithInfo) {
     auto got = r.read_all();
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[1]->data()[0], 8);
-    EXPECT_EQ(r.cls->write(r.port, r.packet(10, 0)), 0);
+    EXPECT_NE(r.cls->write(r.port, r.packet(10, 0)), 0);
     EXPECT_TRUE(cap.contains("sniffer file is open for reading"));
     PacketBuffer* again = r.cls->fetch(r.port, 2);
     ASSERT_NE(again, nullptr);

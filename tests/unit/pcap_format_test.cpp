@@ -1,10 +1,8 @@
 // Fixed-slot capture files: written here byte by byte or with the writer, then read back.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,26 +11,16 @@
 #include "core/report.h"
 #include "media/media.h"
 #include "media/pcap.h"
+#include "support.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/pcap_" + name;
-}
+using zm_test::get_file;
+using zm_test::put_file;
+using zm_test::TimeZone;
+std::string scratch(const std::string& name) { return zm_test::scratch("pcap_" + name); }
 
-void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> get_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void be32_out(std::vector<uint8_t>& v, uint32_t x) {
     uint8_t b[4];
@@ -73,28 +61,6 @@ std::vector<uint8_t> make_file(const FileSpec& f, const std::vector<Rec>& recs) 
     return v;
 }
 
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TimeZone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
-
 class PcapFile : public ::testing::Test {
 protected:
     void SetUp() override { pool_init(&pool_, 1518); }
@@ -127,7 +93,7 @@ protected:
     std::vector<PacketBuffer*> held_;
 };
 
-TEST_F(PcapFile, WriterLayoutAndReadBack) {
+TEST_F(PcapFile, WriterLayout) {
     std::string path = scratch("layout");
     PcapWriter w;
     ASSERT_TRUE(w.open(path));
@@ -151,25 +117,6 @@ TEST_F(PcapFile, WriterLayoutAndReadBack) {
     EXPECT_EQ(get_net16(&bytes[32 + 144 + 12]), 1518u);
     EXPECT_EQ(get_net16(&bytes[32 + 144 + 14]), 100u);
     for (size_t i = 32 + 16 + 60; i < 32 + 144; ++i) ASSERT_EQ(bytes[i], 0) << i;
-
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    auto got = read_all(r);
-    ASSERT_EQ(got.size(), 3u);
-    uint32_t lens[] = {60, 100, 64};
-    for (size_t i = 0; i < 3; ++i) {
-        ASSERT_NE(got[i], nullptr);
-        EXPECT_EQ(got[i]->frame, i + 1);
-        ASSERT_EQ(got[i]->length(), lens[i]);
-        EXPECT_EQ(got[i]->data()[5], static_cast<uint8_t>(35 + lens[i]));
-        EXPECT_EQ(got[i]->sec, 1700000000u + i);
-    }
-    EXPECT_EQ(got[0]->usec, 250000u);
-    EXPECT_EQ(got[2]->usec, 999992u);
-    EXPECT_EQ(got[0]->direction, DIR_TX);
-    EXPECT_EQ(got[1]->direction, DIR_RX);
-    EXPECT_EQ(got[1]->trunc_len, 1518u);
-    EXPECT_EQ(got[0]->trunc_len, 0u);
 }
 
 TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
@@ -257,6 +204,33 @@ TEST(PcapTime, MicrosecondsClampInsteadOfWrapping) {
     }
     pcap_time_to_file(1000000000, 999993, &fs, &frac);
     EXPECT_EQ(frac, 0xFFFFFFFFu);
+}
+
+TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
+    TimeZone zone("UTC");
+    ReportCapture cap;
+    std::string path = scratch("late");
+    PcapWriter w;
+    ASSERT_TRUE(w.open(path));
+    w.add(packet(20, 2114380800, 0));  // 2037-01-01: past the file's last second
+    w.add(packet(20, 2082758399, 0));  // 2035-12-31 23:59:59: still held
+    ASSERT_TRUE(w.finish(1));
+    EXPECT_TRUE(cap.contains("packet 1 is stamped after the last time the file holds (2036)"));
+    EXPECT_FALSE(cap.contains("packet 2"));
+    std::vector<uint8_t> bytes = get_file(path);
+    EXPECT_EQ(get_net32(&bytes[32]), 0xFFFFFFFFu);
+
+    // Seconds that stand for 1950 and 1960: kept as the earliest time a
+    // buffer holds, never replaced by the time of reading; one warning.
+    put_file(path, make_file({.count = 2}, {{.secs = 1577880000, .cap = 10}, {.secs = 1893456000, .cap = 10}}));
+    PcapReader r;
+    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+    auto got = read_all(r);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0]->sec, 1u);
+    EXPECT_EQ(got[1]->sec, 1u);
+    EXPECT_TRUE(cap.contains("record 1 is stamped outside the times a packet holds (1970 to 2106)"));
+    EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
 TEST_F(PcapFile, HeaderChecks) {
@@ -391,31 +365,6 @@ TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
     held_.push_back(third);
     EXPECT_EQ(third->frame, 3u);
     EXPECT_EQ(third->data()[0], 2);
-}
-
-TEST(PcapLinkTypes, WrittenTypesAndProbeCandidates) {
-    EXPECT_EQ(pcap_link_type_for("ENET_HDR"), 1u);
-    EXPECT_EQ(pcap_link_type_for("TRING_HDR"), 2u);
-    EXPECT_EQ(pcap_link_type_for("FDDI_HDR"), 3u);
-    EXPECT_EQ(pcap_link_type_for("PPP_HDR"), 6u);
-    EXPECT_EQ(pcap_link_type_for("SYNC_HDR"), 6u);
-    EXPECT_EQ(pcap_link_type_for("ATM31_PCAP_HDR"), 9u);
-    EXPECT_EQ(pcap_link_type_for("FR_LLC2_HDR"), 10u);
-    EXPECT_EQ(pcap_link_type_for("ZEMKO_UDP_HDR"), 0u);
-
-    using V = std::vector<std::string>;
-    for (uint32_t t : {0u, 4u, 5u, 7u, 8u, 11u}) EXPECT_TRUE(pcap_link_candidates(t).empty()) << t;
-    FileSpec f;
-    f.link = 10;
-    f.version = 7;  // the probe does not look at the version
-    std::string path = scratch("probe");
-    put_file(path, make_file(f, {}));
-    V cands;
-    EXPECT_TRUE(pcap_probe_file(path, &cands));
-    EXPECT_EQ(cands.size(), 3u);
-    put_file(path, {'h', 'e', 'l', 'l', 'o'});
-    EXPECT_FALSE(pcap_probe_file(path, &cands));
-    EXPECT_FALSE(pcap_probe_file(scratch("no_such_file"), &cands));
 }
 
 }  // namespace

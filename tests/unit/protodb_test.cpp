@@ -3,16 +3,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "core/debug_flags.h"
 #include "core/report.h"
+#include "encode/checksum/checksum.h"
 #include "filter/sequence.h"
 #include "pdl/pdl_parse.h"
-#include "pdl/preprocess.h"
 #include "pdl/protodb.h"
 
 using namespace zm;
@@ -356,68 +354,6 @@ TEST(PdlLookups, FindFieldTagsAndDisplayCodes) {
         },
         &seen);
     EXPECT_EQ(seen, (std::vector<std::string>{"IP_HDR", "ip_len", "ip_x", "ip_x"}));
-}
-
-TEST(PdlLibrary, ShippedLibraryCompilesSilently) {
-    const char* src = std::getenv("ZEMKO_SOURCE_DIR");
-    std::string root = src ? src : "..";
-    std::filesystem::path scratch = std::filesystem::temp_directory_path() / "pdl_lib_test.out";
-    ASSERT_EQ(run_preprocessor(root + "/library/pdl/all.pdlc", scratch.string()), 0);
-    FILE* in = std::fopen(scratch.c_str(), "r");
-    ASSERT_TRUE(in);
-    Db d;
-    ReportCapture cap;
-    EXPECT_EQ(parse_pdl(d.db, in), PdlResult::ok);
-    std::fclose(in);
-    std::filesystem::remove(scratch);
-    d.db.resolve_unresolved();
-    EXPECT_EQ(d.output(), "");
-    for (const auto& line : cap.lines) EXPECT_GT(line.type, LOG_WARNING) << line.text;
-
-    Node* enet = d.db.find_node("ENET_HDR");
-    ASSERT_TRUE(enet && enet->is_base());
-    EXPECT_EQ(find_node_attr(enet, NATTR_MAXMTU)->number_, 1518u);
-    EXPECT_TRUE(d.db.find_node("ZEMKO_UDP_HDR")->is_base());
-    EXPECT_EQ(d.field("ENET_HDR.src")->display_format_, DISP_MAC);
-    EXPECT_EQ(d.field("IP_HDR.ip_src_address")->display_format_, DISP_IPA);
-    EXPECT_EQ(d.field("UDP_HDR.udp_cksum")->value_source_->checksum_fn_, find_checksum("udp"));
-    EXPECT_EQ(d.field("OSPF_LS_REQ_LINK.ls_req_key")->width_->value_, 96u);
-    std::vector<std::string> ls;
-    for (Field* f = d.db.find_node("OSPF_LS_HDR")->first_field_; f; f = f->next_) ls.push_back(f->name_);
-    EXPECT_EQ(ls, (std::vector<std::string>{"ls_age", "opt1", "opt2", "opt3", "opt4", "opt5", "opt6", "opt7",
-                                            "opt8", "ls_type", "ls_id", "adv_rtr", "ls_seq", "ls_chksum",
-                                            "ls_length", "child"}));
-    // A node reached by several links is built with the link written last: the usual value.
-    ChildLink* arp = d.db.find_node("ARP_HDR")->parents_;
-    EXPECT_EQ(arp->node_->name_, "ENET_HDR");
-    EXPECT_EQ(arp->value_, 0x0806u);
-    EXPECT_EQ(d.db.find_node("ICMPv6_ECHO")->parents_->value_, 128u);
-    for (ChildLink* l = d.db.find_node("SNMP_HDR")->parents_; l; l = l->next_) {
-        if (l->node_->name_ != "UDP_HDR") continue;
-        EXPECT_EQ(shape(l->selector_), "(udp_dest_port 15 161)");
-        break;
-    }
-    // The file names come from the preprocessor's line markers.
-    EXPECT_EQ(std::filesystem::path(d.db.find_node("UDP_HDR")->file_).filename(), "udp.pdl");
-}
-
-TEST(PdlPreprocessor, NamesAreNeverSeenByAShell) {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "pdl pp; touch pwned";
-    std::filesystem::create_directories(dir);
-    std::ofstream(dir / "sub 'q' $x.pdl") << "SUB { linux : 8; };\n";
-    std::ofstream(dir / "top;$(x).pdl") << "#include \"sub 'q' $x.pdl\"\nTOP { unix : 8; };\n";
-    std::string out = (dir / "out").string();
-    ASSERT_EQ(run_preprocessor((dir / "top;$(x).pdl").string(), out), 0);
-    EXPECT_FALSE(std::filesystem::exists("pwned"));
-    FILE* in = std::fopen(out.c_str(), "r");
-    ASSERT_TRUE(in);
-    Db d;
-    EXPECT_EQ(parse_pdl(d.db, in), PdlResult::ok);  // the include's markers parse
-    std::fclose(in);
-    EXPECT_TRUE(d.field("SUB.linux"));  // no predefined macros
-    EXPECT_TRUE(d.field("TOP.unix"));
-    EXPECT_EQ(run_preprocessor((dir / "missing.pdl").string(), out) != 0, true);
-    std::filesystem::remove_all(dir);
 }
 
 TEST(PdlExpressions, DepthIsBoundedAndLongNamesKept) {

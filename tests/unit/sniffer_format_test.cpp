@@ -1,10 +1,8 @@
 // Sniffer capture files: built record by record here or with the writer, then read back.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -14,26 +12,16 @@
 #include "media/capture_io.h"
 #include "media/media.h"
 #include "media/sniffer.h"
+#include "support.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/sniffer_" + name;
-}
+using zm_test::get_file;
+using zm_test::put_file;
+using zm_test::TimeZone;
+std::string scratch(const std::string& name) { return zm_test::scratch("sniffer_" + name); }
 
-void put_file(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::vector<uint8_t> get_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // A Sniffer file under construction: the magic, then records appended in order.
 struct SnifferBytes {
@@ -78,28 +66,6 @@ struct SnifferBytes {
         return record(kSnifferFrameRecord, b);
     }
     SnifferBytes& eof() { return record(kSnifferEofRecord, {}); }
-};
-
-class TimeZone {
-public:
-    explicit TimeZone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~TimeZone() {
-        if (had_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
 };
 
 class SnifferFile : public ::testing::Test {
@@ -210,38 +176,6 @@ TEST_F(SnifferFile, DirectionAndTrueSize) {
     EXPECT_EQ(got[0]->direction, DIR_NA);
 }
 
-TEST(SnifferNetworks, NamesCandidatesAndWrittenTypes) {
-    EXPECT_STREQ(sniffer_network_name(9), "FDDI");
-    EXPECT_STREQ(sniffer_network_name(10), "UNKNOWN");
-    EXPECT_EQ(sniffer_network_type_for("TRING_HDR"), 0);
-    EXPECT_EQ(sniffer_network_type_for("ENET_HDR"), 1);
-    EXPECT_EQ(sniffer_network_type_for("FDDI_HDR"), 9);
-    EXPECT_EQ(sniffer_network_type_for("PPP_HDR"), 7);
-
-    std::string path = scratch("probe");
-    std::vector<std::string> cands;
-    for (auto [net, want] : std::vector<std::pair<uint8_t, std::string>>{
-             {0, "TRING_HDR"}, {1, "ENET_HDR"}, {9, "FDDI_HDR"}, {7, ""}, {42, ""}}) {
-        SnifferBytes f;
-        f.version(net, 1).eof();
-        put_file(path, f.v);
-        ASSERT_TRUE(sniffer_probe_file(path, &cands));
-        EXPECT_EQ(cands.empty() ? std::string() : cands[0], want) << int{net};
-    }
-    SnifferBytes no_version;
-    no_version.frame(0, 0, 0, 10);
-    put_file(path, no_version.v);
-    EXPECT_TRUE(sniffer_probe_file(path, &cands));
-    EXPECT_TRUE(cands.empty());
-    SnifferBytes short_version;
-    short_version.record(kSnifferVersionRecord, {1, 2, 3});
-    put_file(path, short_version.v);
-    EXPECT_FALSE(sniffer_probe_file(path, &cands));
-    put_file(path, {'T', 'R', 'S', 'N', 'I', 'F', 'F'});
-    EXPECT_FALSE(sniffer_probe_file(path, &cands));
-    EXPECT_FALSE(sniffer_probe_file(scratch("no_such_file"), &cands));
-}
-
 TEST_F(SnifferFile, CompressionMarker) {
     for (uint16_t follower : {uint16_t{0xFFFF}, uint16_t{5}, uint16_t{0x1234}}) {
         ReportCapture cap;
@@ -320,6 +254,7 @@ TEST_F(SnifferFile, MalformedFramesAreSkippedOrEndInput) {
     EXPECT_TRUE(is_end_of_input(r.read(&small)));
     EXPECT_TRUE(cap.contains("shorter than a frame header"));
     EXPECT_TRUE(cap.contains("bad maxmtu size for frame size"));
+    EXPECT_TRUE(cap.contains("frame 2 is cut short by the end of the file"));
     buffer_free(b);
     pool_destroy(&small);
 }
@@ -403,6 +338,48 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
             }
         }
     }
+}
+
+TEST_F(SnifferFile, WriterTimesAtTheEdgesOfTheFormat) {
+    TimeZone zone("UTC");
+    ReportCapture cap;
+    // Writes frames of the given times; returns what reads back.
+    auto round_trip = [&](const char* name, const std::vector<std::pair<uint32_t, uint32_t>>& times) {
+        std::string path = scratch(name);
+        SnifferWriter w;
+        EXPECT_TRUE(w.open(path));
+        PacketBuffer* b = pool_get(&pool_);
+        b->append(20);
+        for (auto [sec, usec] : times) {
+            b->sec = sec;
+            b->usec = usec;
+            EXPECT_TRUE(w.write(b, "ENET_HDR"));
+        }
+        buffer_free(b);
+        EXPECT_TRUE(w.finish());
+        SnifferReader r;
+        EXPECT_EQ(r.open(path), SnifferOpenResult::ok);
+        return std::make_pair(r.start_time(), read_all(r));
+    };
+    // The last 0.41 s of an hour, where the tick count no longer fits: later
+    // frames never read back earlier than the ones before them.
+    const uint32_t late = 1719799199;  // 2024-07-01 01:59:59
+    auto [start, got] = round_trip("late", {{late, 0}, {late, 500000}, {late, 600000}, {late, 999999}});
+    EXPECT_TRUE(cap.contains("frame 3 falls after the last tick of its hour; its time is clamped"));
+    EXPECT_TRUE(cap.contains("frame 4 falls after the last tick of its hour"));
+    EXPECT_FALSE(cap.contains("frame 2 falls"));
+    ASSERT_EQ(got.size(), 4u);
+    for (size_t i = 1; i < got.size(); ++i) {
+        EXPECT_EQ(got[i]->sec, late) << i;
+        EXPECT_GE(got[i]->usec, got[i - 1]->usec) << i;
+    }
+    EXPECT_GE(got[3]->usec, 597000u);
+
+    // A first frame from 1975, before the first year a start date holds.
+    auto [start75, got75] = round_trip("early", {{163123200, 0}});
+    EXPECT_TRUE(cap.contains("the first frame is from 1975, outside the years the file holds (1980 to 2107)"));
+    EXPECT_EQ(start75, 315532800);  // 1980-01-01, the date the file says
+    ASSERT_EQ(got75.size(), 1u);
 }
 
 TEST_F(SnifferFile, WriterMarksTransmittedFramesOnSync) {

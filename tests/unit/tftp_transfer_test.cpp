@@ -58,10 +58,6 @@ std::pair<int, int> head(const Sent& s) {
     return {(s.bytes[0] << 8) | s.bytes[1], (s.bytes[2] << 8) | s.bytes[3]};
 }
 
-std::string error_text(const Sent& s) {
-    return std::string(s.bytes.begin() + 4, s.bytes.end() - 1);
-}
-
 TEST(TftpTransfer, GetOfTwoFullBlocksEndsWithAnEmptyThird) {
     ScriptedHost host;
     TftpTransfer t(TftpDirection::get, true, kServer, host);
@@ -103,80 +99,6 @@ TEST(TftpTransfer, PutSendsBlocksUntilTheShortOneIsAcknowledged) {
     }
 }
 
-TEST(TftpTransfer, WrongBlocksAreIgnoredAndStrangersGetUnknownTransferId) {
-    ScriptedHost host;
-    TftpTransfer t(TftpDirection::get, true, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
-    const TftpEndpoint other_addr{0x7f000002, 40000};
-    deliver(t, other_addr, data_packet(1, "zz"));  // before the TID is known
-    deliver(t, kTid, data_packet(7, "zz"));         // wrong block: silently dropped
-    deliver(t, kTid, data_packet(1, std::string(512, 'a')));
-    const TftpEndpoint other_port{0x7f000001, 40001};
-    deliver(t, other_port, data_packet(2, "zz"));
-    EXPECT_FALSE(t.finished());
-    deliver(t, kTid, data_packet(2, "ok"));
-    ASSERT_TRUE(t.finished());
-    EXPECT_FALSE(t.failed());
-    EXPECT_EQ(host.output, std::string(512, 'a') + "ok");
-    ASSERT_EQ(host.sent.size(), 5u);
-    EXPECT_EQ(host.sent[1].to, other_addr);
-    EXPECT_EQ(head(host.sent[1]), std::make_pair(5, 5));
-    EXPECT_EQ(error_text(host.sent[1]), "Unknown transfer ID.");
-    EXPECT_EQ(host.sent[3].to, other_port);
-    EXPECT_EQ(error_text(host.sent[3]), "Unknown transfer ID.");
-}
-
-TEST(TftpTransfer, SixRetransmissionsThenTimeout) {
-    ScriptedHost host;
-    TftpTransfer t(TftpDirection::get, false, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
-    for (int i = 0; i < 6; ++i) t.on_timer();
-    EXPECT_FALSE(t.finished());
-    ASSERT_EQ(host.sent.size(), 7u);
-    for (const auto& s : host.sent) EXPECT_EQ(s.bytes, host.sent[0].bytes);
-    t.on_timer();
-    ASSERT_TRUE(t.finished());
-    EXPECT_EQ(t.error(), "Tftp: Timeout");
-    EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));
-    EXPECT_EQ(host.arms, 7);
-
-    // A fresh block resets the count.
-    ScriptedHost h2;
-    TftpTransfer t2(TftpDirection::get, true, kServer, h2);
-    ASSERT_TRUE(t2.prepare("f"));
-    t2.start();
-    for (int i = 0; i < 5; ++i) t2.on_timer();
-    deliver(t2, kTid, data_packet(1, std::string(512, 'a')));
-    for (int i = 0; i < 6; ++i) t2.on_timer();
-    EXPECT_FALSE(t2.finished());
-    EXPECT_EQ(h2.sent.back().bytes, build_tftp_ack(1));
-}
-
-TEST(TftpTransfer, MalformedRepliesAreIllegalOperationsToldToTheirSender) {
-    std::vector<std::vector<uint8_t>> bad = {
-        {0, 3, 0},                       // too short for a header
-        build_tftp_ack(1),               // ACK during a GET
-        std::vector<uint8_t>(4 + 513, 0),  // DATA with 513 bytes
-        {0, 9, 0, 1},                    // unknown opcode
-    };
-    bad[2][1] = 3;
-    bad[2][3] = 1;
-    for (const auto& p : bad) {
-        ScriptedHost host;
-        TftpTransfer t(TftpDirection::get, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
-        deliver(t, kTid, p);
-        ASSERT_TRUE(t.finished());
-        EXPECT_EQ(t.error(), "Illegal TFTP operation.");
-        EXPECT_EQ(host.sent.back().to, kTid);
-        EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 4));
-        EXPECT_TRUE(host.output.empty());
-    }
-}
-
 TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     ScriptedHost host;
     TftpTransfer t(TftpDirection::put, true, kServer, host);
@@ -189,6 +111,14 @@ TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     EXPECT_TRUE(t.failed());
     EXPECT_EQ(t.error(), std::string(516, 'e'));
     EXPECT_EQ(host.sent.size(), 1u);  // nothing answered to an ERROR
+
+    // An ERROR without text still says something: its code.
+    TftpTransfer quiet(TftpDirection::get, true, kServer, host);
+    ASSERT_TRUE(quiet.prepare("f"));
+    quiet.start();
+    deliver(quiet, {0x7f000001, 40000}, {0, 5, 0, 2, 0});
+    EXPECT_TRUE(quiet.failed());
+    EXPECT_EQ(quiet.error(), "Tftp: server error code 2");
 }
 
 TEST(TftpTransfer, LocalAndSocketFailures) {
