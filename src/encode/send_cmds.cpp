@@ -58,7 +58,7 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         return fail(interp, __LINE__, LOG_WARNING, "Usage: {netif} send \"filter\" ?options?");
     const char* timestamp = nullptr;
     const char* rawdata = nullptr;
-    int mtu = INT_MIN;
+    int mtu = 0;  // 0: the media's maximum
     const OptSpec table[] = {
         {"-timestamp", OPT_STRING, 0, &timestamp, "Timestamp for the send"},
         {"-rawdata", OPT_STRING, 0, &rawdata, "Rawdata for the send"},
@@ -99,8 +99,8 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
 
     uint32_t max = media_mtu(n);
     uint32_t room = max;
-    if (mtu != INT_MIN) {
-        if (mtu <= 0 || mtu > kMaxMtu)
+    if (mtu != 0) {
+        if (mtu < 0 || mtu > kMaxMtu)
             return fail(interp, __LINE__, LOG_FAULT, "Bad mtu %d to send: it must be 1 to %d", mtu, kMaxMtu);
         if (static_cast<uint32_t>(mtu) < max)
             report(interp, kModule, __LINE__, LOG_WARNING, "Specified mtu of %d is less than max mtu of %d for media type %s",
