@@ -12,7 +12,6 @@
 #include "core/report.h"
 #include "netif/netif.h"
 #include "pdl/protodb.h"
-#include "render/tclvars_export.h"
 
 namespace zm {
 namespace {
@@ -268,8 +267,7 @@ int register_netif_group(Tcl_Interp* interp) {
     register_internal_handler("decode_internal", decode_internal);
     Tcl_CreateObjCommand(interp, "netif", cmd_netif, nullptr, nullptr);
     Tcl_CreateObjCommand(interp, "netifs", cmd_netifs, nullptr, nullptr);
-    // receive exports into the PKT_TBL variables, which ONLY_NEW_PKT governs.
-    return link_only_new_pkt(interp);
+    return 0;
 }
 
 }  // namespace zm
