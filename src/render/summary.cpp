@@ -106,11 +106,14 @@ struct Summary : Renderer {
 struct TagVisit {
     ColumnItem* item;
     bool nodes;
+    int bound;
 };
 
 void visit_tagged(int kind, void* object, void* ctx) {
     auto* v = static_cast<TagVisit*>(ctx);
-    if ((kind == 0) == v->nodes) bind(object, v->item);
+    if ((kind == 0) != v->nodes) return;
+    bind(object, v->item);
+    ++v->bound;
 }
 
 void resolve_item(Tcl_Interp* interp, Summary* s, ColumnItem* item) {
@@ -129,9 +132,15 @@ void resolve_item(Tcl_Interp* interp, Summary* s, ColumnItem* item) {
         return;
     }
     if (const char* tag = find_tag(item->word)) {
+        // "Network Layer" names the nodes that carry it; any other tag the
+        // fields that carry it, or its nodes when no field does.
         item->kind = KIND_FIELD;
-        TagVisit visit{item, item->word == "Network Layer"};
+        TagVisit visit{item, item->word == "Network Layer", 0};
         for_each_tagged(tag, visit_tagged, &visit);
+        if (!visit.nodes && visit.bound == 0) {
+            visit.nodes = true;
+            for_each_tagged(tag, visit_tagged, &visit);
+        }
         return;
     }
     item->kind = KIND_UNRESOLVED;
