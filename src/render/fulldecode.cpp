@@ -91,7 +91,9 @@ void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t leng
             size_t at = static_cast<size_t>(f->display_format_at_);
             std::string_view display = f->display_;
             if (at + 4 <= display.size()) value.append(display.substr(at + 4));
+            // The blank between the label and the placeholder is not part of the name.
             std::string_view prefix = display.substr(0, at);
+            while (!prefix.empty() && prefix.back() == ' ') prefix.remove_suffix(1);
             if (!prefix.empty() && !s.pdlnames) name = prefix;
         }
         text += "  ";
