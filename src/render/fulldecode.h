@@ -37,3 +37,14 @@ void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t leng
                      std::string& text, std::string& items);
 
 }  // namespace zm
+
+#include <vector>
+
+namespace zm {
+
+// The highlighting ranges of display item `item` of one packet's decode
+// (see the tap_hilit renderer): {"field", "pos len"} or {"fragment", "pos len", ...};
+// empty when the packet has no such item.
+std::vector<std::string> hilit_ranges(const DecodeBlock& tree, const uint8_t* data, uint32_t length, uint32_t item);
+
+}  // namespace zm

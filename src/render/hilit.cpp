@@ -9,6 +9,7 @@
 #include "netif/netif.h"
 #include "pdl/protodb.h"
 #include "render/render.h"
+#include "render/fulldecode.h"
 #include "render/render_classes.h"
 
 namespace zm {
