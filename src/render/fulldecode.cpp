@@ -19,16 +19,13 @@ namespace {
 
 constexpr const char* kModule = "RENDER/tap_fdecode";
 
-void append_number(std::string& out, const char* format, unsigned long n) {
-    char tmp[32];
-    int k = std::snprintf(tmp, sizeof tmp, format, n);
-    out.append(tmp, static_cast<size_t>(k));
-}
-
 // A node or data line: the label in the full line width, then the byte offset.
 void node_line(std::string& text, std::string_view label, const FullDecodeStyle& s, uint32_t byte_offset) {
     append_column(text, label, static_cast<size_t>(s.name_width + s.value_width + 5));
-    if (s.lofield) append_number(text, " byte %6lu", byte_offset);
+    if (s.lofield) {
+        text += " byte ";
+        append_uint(text, byte_offset, 6);
+    }
     text += '\n';
 }
 
@@ -69,7 +66,8 @@ void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t leng
         if (v.kind == VISIT_NODE) {
             node_label(label, v.node, e.index);
             node_line(text, label, s, e.offset / 8);
-            append_number(items, "%lu ", v.item);
+            append_uint(items, v.item);
+            items += ' ';
             continue;
         }
         if (v.kind == VISIT_DATA) {
@@ -100,9 +98,14 @@ void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t leng
         append_column(text, name, nw);
         text += "   ";
         append_column(text, value, vw);
-        if (s.lofield) append_number(text, " %6lu bits", e.width);
+        if (s.lofield) {
+            text += ' ';
+            append_uint(text, e.width, 6);
+            text += " bits";
+        }
         text += '\n';
-        append_number(items, "%lu ", v.item);
+        append_uint(items, v.item);
+        items += ' ';
         if (vendor_field && e.width >= 24) {
             uint32_t byte = e.offset / 8;
             if (e.offset % 8 == 0 && byte + 3 <= length) {
@@ -113,7 +116,8 @@ void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t leng
                     append_column(text, vendor, vw);
                     text.append(12, ' ');
                     text += '\n';
-                    append_number(items, "%lu ", v.item);
+                    append_uint(items, v.item);
+                    items += ' ';
                 }
             }
         }

@@ -177,13 +177,38 @@ void append_column(std::string& out, std::string_view text, size_t width) {
     if (used < width) out.append(width - used, ' ');
 }
 
-std::string local_time_text(uint32_t sec, const char* format) {
+const std::string& local_time_text(uint32_t sec, const char* format) {
+    struct Entry {
+        const char* format = nullptr;
+        uint32_t sec = 0;
+        std::string text;
+    };
+    static Entry cache[4];
+    static unsigned next = 0;
+    for (Entry& e : cache)
+        if (e.format == format && e.sec == sec) return e.text;
+    Entry& e = cache[next++ % 4];
     time_t t = static_cast<time_t>(sec);
     struct tm local {};
     localtime_r(&t, &local);
     char text[64];
     size_t n = std::strftime(text, sizeof text, format, &local);
-    return std::string(text, n);
+    e.format = format;
+    e.sec = sec;
+    e.text.assign(text, n);
+    return e.text;
+}
+
+void append_uint(std::string& out, unsigned long n, size_t width, char pad) {
+    char digits[24];
+    size_t k = sizeof digits;
+    do {
+        digits[--k] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    } while (n);
+    size_t len = sizeof digits - k;
+    if (len < width) out.append(width - len, pad);
+    out.append(digits + k, len);
 }
 
 // Enters the `renderer` interface sub-command and the `renderers` command.

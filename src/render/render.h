@@ -87,8 +87,13 @@ void append_truncated(std::string& out, std::string_view text, size_t width);
 // As append_truncated, then blanks up to `width`.
 void append_column(std::string& out, std::string_view text, size_t width);
 
-// Local-time text of a receive time by strftime format.
-std::string local_time_text(uint32_t sec, const char* format);
+// Local-time text of a receive time by strftime format. The last few texts
+// are cached by (format, second): frames of one second convert once.
+const std::string& local_time_text(uint32_t sec, const char* format);
+
+// Appends `n` in decimal, right-aligned in `width` characters, padded with
+// `pad` (printf's "%*lu", or "%0*lu" with '0').
+void append_uint(std::string& out, unsigned long n, size_t width = 0, char pad = ' ');
 
 }  // namespace zm
 

@@ -148,10 +148,10 @@ void resolve_item(Tcl_Interp* interp, Summary* s, ColumnItem* item) {
            item->word.c_str(), s->name_.c_str());
 }
 
-void appendf(std::string& out, const char* format, long a, long b = 0) {
-    char tmp[64];
-    int k = std::snprintf(tmp, sizeof tmp, format, a, b);
-    out.append(tmp, static_cast<size_t>(k));
+// Appends ".mmm", the milliseconds of a microsecond count.
+void append_millis(std::string& out, uint32_t usec) {
+    out += '.';
+    append_uint(out, usec / 1000, 3, '0');
 }
 
 // The words of a Tcl list, released with the object.
@@ -187,16 +187,17 @@ void write_line(Summary* s, PacketBuffer* b, const DecodeBlock& tree) {
             for (auto& item : s->items) {
                 text.clear();
                 switch (item->kind) {
-                case KIND_FRAME: appendf(text, "%ld", static_cast<long>(b->frame)); break;
+                case KIND_FRAME: append_uint(text, b->frame); break;
                 case KIND_DATE: text = local_time_text(b->sec, "%d-%b-%y"); break;
                 case KIND_TIME:
                     text = local_time_text(b->sec, "%H:%M:%S");
-                    appendf(text, ".%03ld", static_cast<long>(b->usec / 1000));
+                    append_millis(text, b->usec);
                     break;
-                case KIND_LENGTH: appendf(text, "%ld", static_cast<long>(b->trunc_len ? b->trunc_len : length)); break;
-                case KIND_TRUNC_LENGTH: appendf(text, "%ld", static_cast<long>(length)); break;
+                case KIND_LENGTH: append_uint(text, b->trunc_len ? b->trunc_len : length); break;
+                case KIND_TRUNC_LENGTH: append_uint(text, length); break;
                 case KIND_DELTA:
-                    appendf(text, "%ld.%03ld", static_cast<long>(delta.sec), static_cast<long>(delta.usec / 1000));
+                    append_uint(text, static_cast<unsigned long>(delta.sec));
+                    append_millis(text, static_cast<uint32_t>(delta.usec));
                     break;
                 case KIND_DIRECTION: text = b->direction == 1 ? "Rx" : b->direction == 2 ? "Tx" : "NA"; break;
                 case KIND_UNRESOLVED:
@@ -262,7 +263,7 @@ void summarise(Summary* s, Netif* netif, PacketBuffer* b, Tcl_Obj* out) {
     text = local_time_text(b->sec, "%d-%b-%y");
     words[1] = Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
     text = local_time_text(b->sec, "%H:%M:%S");
-    appendf(text, ".%03ld", static_cast<long>(b->usec / 1000));
+    append_millis(text, b->usec);
     words[2] = Tcl_NewStringObj(text.data(), static_cast<int>(text.size()));
     words[3] = Tcl_NewWideIntObj(b->frame);
     words[4] = Tcl_NewWideIntObj(b->length());
