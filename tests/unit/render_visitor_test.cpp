@@ -10,6 +10,7 @@
 #include "pdl/protodb.h"
 #include "render/fulldecode.h"
 #include "render/render.h"
+#include "render/vendors.h"
 
 using namespace zm;
 using zm_test::Packet;
@@ -92,6 +93,32 @@ TEST_F(RenderText, EveryPrefixRenders) {
         size_t numbers = static_cast<size_t>(std::count(items.begin(), items.end(), ' '));
         EXPECT_LE(numbers, lines) << "prefix " << n;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The vendor table: a missing file gives no vendors; rows are found by
+// prefix, cut to 40 characters, the first registration of a prefix wins.
+TEST(MacVendors, LoadAndLookUp) {
+    EXPECT_FALSE(load_mac_vendors("/nonexistent/mac_vendors.txt"));
+    EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "");
+    std::string path = ::testing::TempDir() + "mac_vendors_test.txt";
+    {
+        std::FILE* f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("00000F\tNeXT\n00000C\tCisco\n00000C\tLater duplicate\nzzzzzz\tbad\n000000\tzero\n"
+                   "ABCDEF\tA vendor whose name runs well past forty characters\n", f);
+        std::fclose(f);
+    }
+    ASSERT_TRUE(load_mac_vendors(path));
+    EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "Cisco");
+    EXPECT_EQ(mac_vendor(nullptr, 0x00000f), "NeXT");
+    EXPECT_EQ(mac_vendor(nullptr, 0xabcdef), "A vendor whose name runs well past forty");
+    EXPECT_EQ(mac_vendor(nullptr, 0), "");
+    EXPECT_EQ(mac_vendor(nullptr, 0x00000d), "");
+    std::remove(path.c_str());
 }
 
 }  // namespace
