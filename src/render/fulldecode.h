@@ -1,9 +1,10 @@
-// The text of the full decode displays, built from a decode tree without Tcl.
+// The full decode display and the highlighting ranges behind its lines, built from a decode tree without Tcl.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "decode/format.h"
 
@@ -35,12 +36,6 @@ struct FullDecodeStyle {
 // line, its item number followed by a blank to `items` (data lines carry none).
 void fulldecode_text(const DecodeBlock& tree, const uint8_t* data, uint32_t length, const FullDecodeStyle& style,
                      std::string& text, std::string& items);
-
-}  // namespace zm
-
-#include <vector>
-
-namespace zm {
 
 // The highlighting ranges of display item `item` of one packet's decode
 // (see the tap_hilit renderer): {"field", "pos len"} or {"fragment", "pos len", ...};

@@ -8,16 +8,14 @@
 #include "decode/visitor.h"
 #include "netif/netif.h"
 #include "pdl/protodb.h"
-#include "render/render.h"
 #include "render/fulldecode.h"
+#include "render/render.h"
 #include "render/render_classes.h"
 
 namespace zm {
 
-// The hex-digit ranges of display item `item` (counting from 1, the full
-// decode's numbering): a node gives "fragment" and the ranges of the fields
-// directly inside it, a field gives "field" and its own range. Each range is
-// (bit offset / 4, bit length / 4 rounded up). Empty when there is no such item.
+// A node's ranges are those of the fields directly inside it (not in nested
+// nodes); each range is (bit offset / 4, bit length / 4 rounded up).
 std::vector<std::string> hilit_ranges(const DecodeBlock& tree, const uint8_t* data, uint32_t length, uint32_t item) {
     std::vector<std::string> out;
     auto range = [&out](const DecodeElement& e) {
