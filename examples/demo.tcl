@@ -39,6 +39,7 @@ foreach {part title} {
     capture "Capture replay"
     stdcap  "Standard capture files"
     send    "Building and sending packets"
+    render  "Renderers"
     utils   "Script utilities"
     pkt     "Saved packets and field paths"
     fsm     "State machines"

@@ -14,7 +14,6 @@
 #include "core/tcl_entry.h"
 #include "netif/netif.h"
 #include "pdl/protodb.h"
-#include "render/tclvars_export.h"
 
 namespace zm {
 namespace {
@@ -269,8 +268,7 @@ int register_netif_group(Tcl_Interp* interp) {
     register_internal_handler("decode_internal", decode_internal);
     create_command<netif_command>(interp, "netif");
     create_command<netifs_command>(interp, "netifs");
-    // receive exports into the PKT_TBL variables, which ONLY_NEW_PKT governs.
-    return link_only_new_pkt(interp);
+    return 0;
 }
 
 }  // namespace zm
