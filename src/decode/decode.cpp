@@ -163,7 +163,7 @@ DecodeBlock* acquire_decode_block() {
 
 void release_decode_block(void* p) {
     auto* b = static_cast<DecodeBlock*>(p);
-    if (!b || !b->pooled() || g_pool_gone) return;
+    if (!b || g_pool_gone || !b->pooled()) return;  // after exit the pool (and b) are gone
     b->clear();
     block_pool().free.push_back(b);
 }

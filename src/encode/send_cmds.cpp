@@ -143,6 +143,11 @@ void delay_expired(ClientData) {
     guard_void(nullptr, kModule, "pktsend delay", [] { block_signal(kSignalSendDelay, 0); });
 }
 
+void interface_deleted(ClientData data, Tcl_Interp*, const char*, const char*, int) {
+    *static_cast<bool*>(data) = true;
+    block_signal(kSignalSendDelay, 0);
+}
+
 int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     const char* sub = argv[1];
     if (argc != 3)
@@ -197,18 +202,22 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
             }
             if (step.delay > 0) {
                 Tcl_TimerToken timer = Tcl_CreateTimerHandler(step.delay, delay_expired, nullptr);
+                // Closing the interface during the delay ends the wait at once.
+                bool gone = false;
+                Tcl_TraceCommand(interp, name.c_str(), TCL_TRACE_DELETE, interface_deleted, &gone);
                 int32_t result = 0, second = 0;
                 block_wait(&result, &second);
                 Tcl_DeleteTimerHandler(timer);
+                if (!gone) Tcl_UntraceCommand(interp, name.c_str(), TCL_TRACE_DELETE, interface_deleted, &gone);
+                if (gone || find_netif(name.c_str()) != n) {
+                    buffer_free(copy);
+                    report(interp, kModule, __LINE__, LOG_WARNING, "%s: interface \"%s\" went away", sub, name.c_str());
+                    return TCL_OK;
+                }
                 if (result != kSignalSendDelay) {
                     buffer_free(copy);
                     report(interp, kModule, __LINE__, LOG_WARNING, "%s: weird timeout unblock", sub);
                     return TCL_OK;
-                }
-                // The interface may have been deleted while the event loop ran.
-                if (find_netif(name.c_str()) != n) {
-                    buffer_free(copy);
-                    return fail(interp, __LINE__, LOG_WARNING, "%s: interface \"%s\" went away", sub, name.c_str());
                 }
             }
             copy->direction = DIR_TX;
