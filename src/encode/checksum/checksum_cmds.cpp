@@ -1,10 +1,9 @@
 // Checksum commands (checksum, checksums).
 #include <tcl.h>
 
-#include <exception>
-
 #include "core/groups.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "core/textconv.h"
 #include "encode/checksum/checksum.h"
 
@@ -14,45 +13,34 @@ namespace {
 constexpr const char* kModule = "checksum";
 
 // checksum name hexstring: the named checksum over the bytes, as "%ld".
-int cmd_checksum(ClientData, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    try {
-        if (objc != 3) {
-            report(interp, kModule, __LINE__, LOG_FAULT, "usage: \"%s {checkum_name} {hex string}\"",
-                   Tcl_GetString(objv[0]));
-            return TCL_ERROR;
-        }
-        const char* name = Tcl_GetString(objv[1]);
-        if (!find_checksum(name)) {
-            report(interp, kModule, __LINE__, LOG_FAULT, "unknown checksum type: \"%s\"", name);
-            return TCL_ERROR;
-        }
-        std::vector<uint8_t> bytes = asciihex2binary(Tcl_GetString(objv[2]), true);
-        if (bytes.empty()) {
-            report(interp, kModule, __LINE__, LOG_FAULT, "invalid hex string");
-            return TCL_ERROR;
-        }
-        int32_t result = 0;
-        run_checksum(name, bytes, &result);
-        Tcl_SetObjResult(interp, Tcl_NewWideIntObj(result));
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "checksum failed: %s", e.what());
+int cmd_checksum(ClientData, Tcl_Interp* interp, Words& w) {
+    if (w.argc != 3) {
+        report(interp, kModule, __LINE__, LOG_FAULT, "usage: \"%s {checkum_name} {hex string}\"", w[0]);
         return TCL_ERROR;
     }
+    const char* name = w[1];
+    if (!find_checksum(name)) {
+        report(interp, kModule, __LINE__, LOG_FAULT, "unknown checksum type: \"%s\"", name);
+        return TCL_ERROR;
+    }
+    std::vector<uint8_t> bytes = asciihex2binary(w[2], true);
+    if (bytes.empty()) {
+        report(interp, kModule, __LINE__, LOG_FAULT, "invalid hex string");
+        return TCL_ERROR;
+    }
+    int32_t result = 0;
+    run_checksum(name, bytes, &result);
+    Tcl_SetObjResult(interp, Tcl_NewWideIntObj(result));
+    return TCL_OK;
 }
 
 // checksums: the registered names, newest first.
-int cmd_checksums(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
-    try {
-        Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-        for (const std::string& name : checksum_names())
-            Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), static_cast<int>(name.size())));
-        Tcl_SetObjResult(interp, list);
-        return TCL_OK;
-    } catch (const std::exception& e) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "checksums failed: %s", e.what());
-        return TCL_ERROR;
-    }
+int cmd_checksums(ClientData, Tcl_Interp* interp, Words&) {
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const std::string& name : checksum_names())
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), static_cast<int>(name.size())));
+    Tcl_SetObjResult(interp, list);
+    return TCL_OK;
 }
 
 }  // namespace
@@ -60,8 +48,8 @@ int cmd_checksums(ClientData, Tcl_Interp* interp, int, Tcl_Obj* const[]) {
 int register_checksum_group(Tcl_Interp* interp) {
     // Touching the registry registers the built-in algorithms.
     if (!find_checksum("tcp")) return 1;
-    Tcl_CreateObjCommand(interp, "checksum", cmd_checksum, nullptr, nullptr);
-    Tcl_CreateObjCommand(interp, "checksums", cmd_checksums, nullptr, nullptr);
+    create_command<cmd_checksum>(interp, "checksum");
+    create_command<cmd_checksums>(interp, "checksums");
     return 0;
 }
 
