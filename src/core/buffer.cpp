@@ -125,9 +125,10 @@ void pool_destroy(Pool* pool) {
     pool->free_head = pool->free_tail = nullptr;
 }
 
-PacketBuffer* buffer_clone_prefix(const PacketBuffer* src, uint32_t n) {
-    if (n > src->length()) n = src->length();
-    PacketBuffer* c = src->pool ? pool_get(src->pool) : buffer_alloc(n + 4);
+namespace {
+
+// Copies the first n bytes (as many as fit) and the metadata of src into c.
+PacketBuffer* fill_copy(PacketBuffer* c, const PacketBuffer* src, uint32_t n) {
     if (!c) return nullptr;
     if (n > c->tailroom()) n = c->tailroom();
     std::memcpy(c->data(), src->data(), n);
@@ -139,6 +140,18 @@ PacketBuffer* buffer_clone_prefix(const PacketBuffer* src, uint32_t n) {
     c->direction = src->direction;
     c->trunc_len = src->trunc_len;
     return c;
+}
+
+}  // namespace
+
+PacketBuffer* buffer_clone_prefix(const PacketBuffer* src, uint32_t n) {
+    if (n > src->length()) n = src->length();
+    return fill_copy(src->pool ? pool_get(src->pool) : buffer_alloc(n + 4), src, n);
+}
+
+PacketBuffer* buffer_copy_detached(const PacketBuffer* src, uint32_t room) {
+    uint32_t n = src->length();
+    return fill_copy(buffer_alloc(room > n + 4 ? room : n + 4), src, n);
 }
 
 PacketBuffer* buffer_clone(const PacketBuffer* src) { return buffer_clone_prefix(src, src->length()); }

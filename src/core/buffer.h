@@ -69,6 +69,10 @@ void buffer_free(PacketBuffer* buffer);
 void pool_destroy(Pool* pool);
 PacketBuffer* buffer_clone(const PacketBuffer* buffer);
 PacketBuffer* buffer_clone_prefix(const PacketBuffer* buffer, uint32_t n);
+// A copy in a buffer of its own, never from the source's pool (so it outlives
+// the source's interface), with room for at least `room` bytes. Null when
+// memory runs out.
+PacketBuffer* buffer_copy_detached(const PacketBuffer* buffer, uint32_t room = 0);
 
 // Sets the buffer's receive time to the time now.
 void buffer_stamp_now(PacketBuffer* buffer);

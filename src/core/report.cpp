@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <ctime>
 #include <strings.h>
 
@@ -133,6 +135,21 @@ const char* msg_type_name(int type) {
 
 const char* log_level_alias(int level) {
     return (level >= 0 && level < kLogLevelCount) ? kLevels[level].alias : "LOG_MED";
+}
+
+int report_failure(Tcl_Interp* interp, const char* module, int line, int type, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    va_list copy;
+    va_copy(copy, ap);
+    int n = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, ap);
+    va_end(ap);
+    report(interp, module, line, type, "%s", text.c_str());
+    if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
+    return TCL_ERROR;
 }
 
 void report(Tcl_Interp* interp, const char* module, int line, int type, const char* fmt, ...) {

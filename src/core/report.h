@@ -35,6 +35,11 @@ void report(Tcl_Interp* interp, const char* module, int line, int type, const ch
 void report_os_error(Tcl_Interp* interp, const char* module, int line, const char* fmt, ...)
     __attribute__((format(printf, 4, 5)));
 
+// As report, and leaves the message (without type or full stop) as the
+// interpreter's result; returns TCL_ERROR, for a command's failing return.
+int report_failure(Tcl_Interp* interp, const char* module, int line, int type, const char* fmt, ...)
+    __attribute__((format(printf, 5, 6)));
+
 // Looks a text up in the message-type table or the log-level table: a
 // case-insensitive prefix of a name or alias, rows in order. -1 when none.
 int find_msg_type(const char* text);

@@ -31,21 +31,6 @@ constexpr int kMaxMtu = 0xFFFF - kBufferDataOffset;
 
 SavedPacketLookup g_lookup = nullptr;
 
-// Reports the message and leaves it as the command's result.
-__attribute__((format(printf, 4, 5))) int fail(Tcl_Interp* interp, int line, int type, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    va_list copy;
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, ap);
-    va_end(ap);
-    report(interp, kModule, line, type, "%s", text.c_str());
-    if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-    return TCL_ERROR;
-}
 
 uint32_t media_mtu(const Netif* n) {
     if (n->pool_ready_) return n->pool_.room;
@@ -55,7 +40,7 @@ uint32_t media_mtu(const Netif* n) {
 
 int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     if (argc < 3)
-        return fail(interp, __LINE__, LOG_WARNING, "Usage: {netif} send \"filter\" ?options?");
+        return report_failure(interp, kModule, __LINE__, LOG_WARNING, "Usage: {netif} send \"filter\" ?options?");
     const char* timestamp = nullptr;
     const char* rawdata = nullptr;
     int mtu = 0;  // 0: the media's maximum
@@ -76,10 +61,10 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         return TCL_ERROR;
     }
     // More than one positional word is a filter that lost its quotes.
-    if (count > 2) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
+    if (count > 2) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to send");
     const char* filter = count == 2 ? words[1] : nullptr;
-    if (rawdata && filter) return fail(interp, __LINE__, LOG_FAULT, "Incompatible options to send");
-    if (!rawdata && !filter) return fail(interp, __LINE__, LOG_FAULT, "Bogus arguments to send");
+    if (rawdata && filter) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Incompatible options to send");
+    if (!rawdata && !filter) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to send");
 
     TimeVal when;
     int64_t when_sec = 0;
@@ -87,7 +72,7 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     uint32_t stamp_sec = 0;
     if (timestamp) {
         if (!parse_timestamp(timestamp, &when_sec, &when_usec))
-            return fail(interp, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad timestamp \"%s\" to send", timestamp);
         bool clamped = false;
         stamp_sec = buffer_seconds(when_sec, &clamped);
         if (clamped)
@@ -101,7 +86,7 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     uint32_t room = max;
     if (mtu != 0) {
         if (mtu < 0 || mtu > kMaxMtu)
-            return fail(interp, __LINE__, LOG_FAULT, "Bad mtu %d to send: it must be 1 to %d", mtu, kMaxMtu);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad mtu %d to send: it must be 1 to %d", mtu, kMaxMtu);
         if (static_cast<uint32_t>(mtu) < max)
             report(interp, kModule, __LINE__, LOG_WARNING, "Specified mtu of %d is less than max mtu of %d for media type %s",
                    mtu, static_cast<int>(max), n->base_node_ ? n->base_node_->name_.c_str() : "");
@@ -109,14 +94,14 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     }
     if (room > static_cast<uint32_t>(kMaxMtu)) room = kMaxMtu;
     PacketBuffer* b = buffer_alloc(room);
-    if (!b) return fail(interp, __LINE__, LOG_WARNING, "no buf");
+    if (!b) return report_failure(interp, kModule, __LINE__, LOG_WARNING, "no buf");
 
     if (rawdata) {
         uint32_t capacity = encoder_room(b);
         size_t len = asciihex2binary(b->data(), capacity, rawdata, false);
         if (len > capacity) {
             buffer_free(b);
-            return fail(interp, __LINE__, LOG_FAULT, "Overran %d-byte buffer", static_cast<int>(room));
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Overran %d-byte buffer", static_cast<int>(room));
         }
         b->tail = static_cast<uint16_t>(b->head + len);
         b->direction = DIR_TX;
@@ -151,11 +136,11 @@ void interface_deleted(ClientData data, Tcl_Interp*, const char*, const char*, i
 int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     const char* sub = argv[1];
     if (argc != 3)
-        return fail(interp, __LINE__, LOG_FAULT, "Usage: {netif} pktsend {{pktlist} delay ...}");
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Usage: {netif} pktsend {{pktlist} delay ...}");
     int npairs = 0;
     const char** pairs = nullptr;
     if (Tcl_SplitList(interp, argv[2], &npairs, &pairs) != TCL_OK)
-        return fail(interp, __LINE__, LOG_FAULT, "%s: failed parsing \"%s\"", sub, argv[2]);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s: failed parsing \"%s\"", sub, argv[2]);
     struct Free {
         const char** p;
         ~Free() { Tcl_Free(reinterpret_cast<char*>(p)); }
@@ -172,19 +157,19 @@ int pktsend_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         int nh = 0;
         const char** hs = nullptr;
         if (Tcl_SplitList(interp, pairs[i], &nh, &hs) != TCL_OK)
-            return fail(interp, __LINE__, LOG_FAULT, "%s: failed parsing \"%s\"", sub, pairs[i]);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s: failed parsing \"%s\"", sub, pairs[i]);
         for (int k = 0; k < nh; ++k) step.handles.emplace_back(hs[k]);
         Tcl_Free(reinterpret_cast<char*>(hs));
         if (i + 1 < npairs) {
             int d = 0;
             if (Tcl_GetInt(nullptr, pairs[i + 1], &d) != TCL_OK || d < 0)
-                return fail(interp, __LINE__, LOG_FAULT, "%s: failed parsing delay \"%s\"", sub, pairs[i + 1]);
+                return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s: failed parsing delay \"%s\"", sub, pairs[i + 1]);
             step.delay = d;
         }
         steps.push_back(std::move(step));
     }
     if (!g_lookup)
-        return fail(interp, __LINE__, LOG_FAULT, "%s: there are no saved packets to send (saved packets are not available)",
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s: there are no saved packets to send (saved packets are not available)",
                     sub);
 
     const std::string name = n->name_;

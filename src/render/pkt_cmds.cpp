@@ -34,23 +34,8 @@ constexpr const char* kModule = "RENDER/pkt_saver";
 // Largest packet a buffer can address (its tail is a 16-bit offset).
 constexpr uint32_t kMaxRoom = 0xFFFF - kBufferDataOffset;
 
-// Reports a Fault and leaves the message as the command's result.
-__attribute__((format(printf, 3, 4))) int fail(Tcl_Interp* interp, int line, const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    va_list copy;
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, ap);
-    va_end(ap);
-    report(interp, kModule, line, LOG_FAULT, "%s", text.c_str());
-    Tcl_SetObjResult(interp, Tcl_NewStringObj(text.c_str(), -1));
-    return TCL_ERROR;
-}
 
-int usage(Tcl_Interp* interp, const char* text) { return fail(interp, __LINE__, "%s", text); }
+int usage(Tcl_Interp* interp, const char* text) { return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", text); }
 
 void warn_all(Tcl_Interp* interp, const std::vector<std::string>& warnings) {
     for (const auto& w : warnings) report(interp, kModule, __LINE__, LOG_WARNING, "%s", w.c_str());
@@ -84,7 +69,7 @@ PacketTree* context_tree(Tcl_Interp* interp, const char* handle_text, PacketBuff
     uint32_t handle = SavedPackets::parse_handle(handle_text);
     PacketBuffer* packet = saved_packets().find(handle);
     if (!packet) {
-        fail(interp, __LINE__, "Unknown packet \"%s\"", handle_text);
+        report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown packet \"%s\"", handle_text);
         return nullptr;
     }
     if (packet_out) *packet_out = packet;
@@ -92,19 +77,19 @@ PacketTree* context_tree(Tcl_Interp* interp, const char* handle_text, PacketBuff
     if (ctx.handle == handle && ctx.tree.root()) return &ctx.tree;
     ctx.forget();
     if (!packet->base_node) {
-        fail(interp, __LINE__, "Base node unknown \"%lu\"", static_cast<unsigned long>(handle));
+        report_failure(interp, kModule, __LINE__, LOG_FAULT, "Base node unknown \"%lu\"", static_cast<unsigned long>(handle));
         return nullptr;
     }
     DecodeBlock* tree = decode_tree(packet);
     if ((!tree || tree->empty()) && !decode_packet(packet, node_of(packet), nullptr)) {
-        fail(interp, __LINE__, "Decode of packet \"%s\" failed", handle_text);
+        report_failure(interp, kModule, __LINE__, LOG_FAULT, "Decode of packet \"%s\" failed", handle_text);
         return nullptr;
     }
     std::vector<std::string> warnings;
     bool built = ctx.tree.build(packet, warnings);
     warn_all(interp, warnings);
     if (!built) {
-        fail(interp, __LINE__, "Packet \"%s\" has no decoded node", handle_text);
+        report_failure(interp, kModule, __LINE__, LOG_FAULT, "Packet \"%s\" has no decoded node", handle_text);
         return nullptr;
     }
     ctx.handle = handle;
@@ -147,7 +132,7 @@ int cmd_pkt_info(ClientData, Tcl_Interp* interp, Words& w) {
         const PacketBuffer* p = saved_packets().find(w[i]);
         if (!p) {
             Tcl_DecrRefCount(result);
-            return fail(interp, __LINE__, "Unknown packet \"%s\"", w[i]);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown packet \"%s\"", w[i]);
         }
         const Node* base = node_of(p);
         std::string text = std::string("handle ") + w[i] + " ";
@@ -195,9 +180,9 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
         report(interp, kModule, __LINE__, LOG_FAULT, "%s", kUsage);
         return TCL_ERROR;
     }
-    if (rawdata && filter) return fail(interp, __LINE__, "Incompatible options to pkt_save");
+    if (rawdata && filter) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Incompatible options to pkt_save");
     Node* base = nullptr;
-    if (basenode && !(base = protodb().find_node(basenode))) return fail(interp, __LINE__, "Unknown node \"%s\"", basenode);
+    if (basenode && !(base = protodb().find_node(basenode))) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown node \"%s\"", basenode);
     uint32_t dir = DIR_NA;
     if (std::string(direction) == "TX") {
         dir = DIR_TX;
@@ -207,8 +192,8 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
         report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-direction\" - using NA");
     }
     if (mtu < 0 || static_cast<uint32_t>(mtu) > kMaxRoom)
-        return fail(interp, __LINE__, "Bad \"-mtu\" %d: a packet holds 0 to %u bytes", mtu, kMaxRoom);
-    if (truncated < 0) return fail(interp, __LINE__, "Bad \"-truncated\" %d: a length cannot be negative", truncated);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad \"-mtu\" %d: a packet holds 0 to %u bytes", mtu, kMaxRoom);
+    if (truncated < 0) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad \"-truncated\" %d: a length cannot be negative", truncated);
     uint32_t room = 2048;
     if (base) {
         const NodeAttr* a = find_node_attr(base, NATTR_MAXMTU);
@@ -226,7 +211,7 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
     }
     if (room > kMaxRoom) room = kMaxRoom;
     if (rawdata && raw.size() > room)
-        return fail(interp, __LINE__, "Raw data of %zu bytes is longer than the largest packet (%u bytes)", raw.size(), room);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Raw data of %zu bytes is longer than the largest packet (%u bytes)", raw.size(), room);
     BufferPtr buffer(buffer_alloc(room));
     if (!buffer) {
         report(interp, kModule, __LINE__, LOG_WARNING, "no buf");
@@ -239,7 +224,7 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
     } else {
         TimeVal when{};
         if (timestamp && !parse_timestamp(timestamp, &when))
-            return fail(interp, __LINE__, "Bad \"-timestamp\" \"%s\"", timestamp);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad \"-timestamp\" \"%s\"", timestamp);
         if (build_packet(buffer.get(), filter ? filter : "", base, timestamp ? &when : nullptr, dir,
                          static_cast<uint32_t>(truncated)) != 0)
             return TCL_ERROR;
@@ -252,7 +237,7 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
 int cmd_pkt_save(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 3) return usage(interp, "Usage: pkt_save {netif} {list of buffer handles}");
     Netif* n = find_netif(w[1]);
-    if (!n) return fail(interp, __LINE__, "Unknown netif: %s", w[1]);
+    if (!n) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown netif: %s", w[1]);
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
     for (int i = 2; i < w.argc; ++i) {
         PacketBuffer* b = lookup_buffer(n, w[i]);
@@ -280,7 +265,7 @@ int cmd_pkt_getdatastring(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 2 || parse_options(interp, &w.argc, w.data(), table, 0) != TCL_OK || w.argc < 2)
         return usage(interp, kUsage);
     const PacketBuffer* p = saved_packets().find(w[1]);
-    if (!p) return fail(interp, __LINE__, "Unknown packet \"%s\"", w[1]);
+    if (!p) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown packet \"%s\"", w[1]);
     Tcl_SetObjResult(interp, text_obj(bin2asciihex(p->data(), p->length(), false)));
     return TCL_OK;
 }
@@ -288,9 +273,9 @@ int cmd_pkt_getdatastring(ClientData, Tcl_Interp* interp, Words& w) {
 int cmd_pkt_sendstring(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 3) return usage(interp, "Usage: pkt_sendstring {basenode} {pkt handle}");
     Node* base = protodb().find_node(w[1]);
-    if (!base) return fail(interp, __LINE__, "Unknown node \"%s\"", w[1]);
+    if (!base) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown node \"%s\"", w[1]);
     PacketBuffer* p = saved_packets().find(w[2]);
-    if (!p) return fail(interp, __LINE__, "Unknown packet \"%s\"", w[2]);
+    if (!p) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown packet \"%s\"", w[2]);
     // The export decodes relative to the node asked for: drop a tree built from another base.
     if (p->base_node != base && p->decode) {
         release_decode_block(p->decode);
@@ -330,11 +315,11 @@ int cmd_pkt_dump_decode(ClientData, Tcl_Interp* interp, Words& w) {
     std::string out;
     for (int i = 1; i < w.argc; ++i) {
         PacketBuffer* p = saved_packets().find(w[i]);
-        if (!p) return fail(interp, __LINE__, "Unknown packet \"%s\"", w[i]);
-        if (!p->base_node) return fail(interp, __LINE__, "Base node unknown \"%s\"", w[i]);
+        if (!p) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown packet \"%s\"", w[i]);
+        if (!p->base_node) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Base node unknown \"%s\"", w[i]);
         DecodeBlock* tree = decode_tree(p);
         if ((!tree || tree->empty()) && !decode_packet(p, node_of(p), nullptr))
-            return fail(interp, __LINE__, "Decode of packet \"%s\" failed", w[i]);
+            return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Decode of packet \"%s\" failed", w[i]);
         char line[320];
         for (const DecodeElement& e : *decode_tree(p)) {
             static const char* const kNames[] = {"DECODE_HDR", "DECODE_NODE", "DECODE_NODE_END", "DECODE_ARRAY",
@@ -372,10 +357,10 @@ int cmd_pkt_val(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 4) return usage(interp, "Usage: pkt_val {cmd} {string} {pkt handle}");
     std::string cmd = w[1];
     if (cmd != "get" && cmd != "next" && cmd != "all")
-        return fail(interp, __LINE__, "Unknown  command \"%s\", should be one of {get, next, all}", w[1]);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown  command \"%s\", should be one of {get, next, all}", w[1]);
     std::vector<PathEntry> pattern;
     std::string error;
-    if (!parse_pattern(w[2], true, pattern, error)) return fail(interp, __LINE__, "%s", error.c_str());
+    if (!parse_pattern(w[2], true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     const std::vector<RegPath>& regs = context_regs(interp, *tree);
@@ -414,7 +399,7 @@ int cmd_pkt_val(ClientData, Tcl_Interp* interp, Words& w) {
     }
     if (!error.empty()) {
         Tcl_DecrRefCount(list);
-        return fail(interp, __LINE__, "%s", error.c_str());
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
     }
     Tcl_SetObjResult(interp, list);
     Tcl_DecrRefCount(list);
@@ -425,10 +410,10 @@ int cmd_pkt_fieldinfo(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 4) return usage(interp, "Usage: pkt_fieldinfo {cmd} {string} {pkt handle}");
     std::string cmd = w[1];
     if (cmd != "get" && cmd != "all")
-        return fail(interp, __LINE__, "Unknown  command \"%s\", should be \"get\" or \"all\"", w[1]);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown  command \"%s\", should be \"get\" or \"all\"", w[1]);
     std::vector<PathEntry> pattern;
     std::string error;
-    if (!parse_pattern(w[2], true, pattern, error)) return fail(interp, __LINE__, "%s", error.c_str());
+    if (!parse_pattern(w[2], true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
@@ -455,7 +440,7 @@ int cmd_pkt_getinststr(ClientData, Tcl_Interp* interp, Words& w) {
     std::vector<PathEntry> pattern;
     std::string error;
     std::string text = std::string("*.") + w[1] + "." + w[2] + ".@";
-    if (!parse_pattern(text, true, pattern, error)) return fail(interp, __LINE__, "%s", error.c_str());
+    if (!parse_pattern(text, true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     std::string out = value_only ? "" : w[1];
@@ -479,7 +464,7 @@ int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 4) return usage(interp, "Usage: pkt_set {string} {value} {pkt handle}");
     std::vector<PathEntry> pattern;
     std::string error;
-    if (!parse_pattern(w[1], false, pattern, error)) return fail(interp, __LINE__, "%s", error.c_str());
+    if (!parse_pattern(w[1], false, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
     PacketBuffer* packet = nullptr;
     PacketTree* tree = context_tree(interp, w[3], &packet);
     if (!tree) return TCL_ERROR;
@@ -490,10 +475,10 @@ int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
             target = &r;
             break;
         }
-    if (!target) return fail(interp, __LINE__, "pkt_set %s %s %s failed to find field", w[1], w[2], w[3]);
+    if (!target) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "pkt_set %s %s %s failed to find field", w[1], w[2], w[3]);
     std::string value = w[2];
     if (value.find_first_of(" \t\n\r,<>") != std::string::npos)
-        return fail(interp, __LINE__, "pkt_set %s: the value \"%s\" cannot hold blanks, \",\", \"<\" or \">\"", w[1], w[2]);
+        return report_failure(interp, kModule, __LINE__, LOG_FAULT, "pkt_set %s: the value \"%s\" cannot hold blanks, \",\", \"<\" or \">\"", w[1], w[2]);
     tree->set_hex(*target, value);
     SendOptions all;
     all.hex = true;
@@ -505,7 +490,7 @@ int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
     if (const NodeAttr* a = find_node_attr(node_of(packet), NATTR_MAXMTU)) room = std::max<uint64_t>(room, a->number_);
     if (room > kMaxRoom) room = kMaxRoom;
     BufferPtr fresh(buffer_alloc(static_cast<uint32_t>(room)));
-    if (!fresh) return fail(interp, __LINE__, "no buf");
+    if (!fresh) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "no buf");
     fresh->base_node = packet->base_node;
     TimeVal when{static_cast<int32_t>(packet->sec), static_cast<int32_t>(packet->usec)};
     uint32_t handle = packet->frame;

@@ -8,21 +8,7 @@
 
 namespace zm {
 
-PacketBuffer* detached_copy(const PacketBuffer* src, uint32_t room) {
-    uint32_t n = src->length();
-    PacketBuffer* c = buffer_alloc(room > n + 4 ? room : n + 4);
-    if (!c) return nullptr;
-    if (n > c->tailroom()) n = c->tailroom();
-    std::memcpy(c->data(), src->data(), n);
-    c->tail = static_cast<uint16_t>(c->head + n);
-    c->frame = src->frame;
-    c->sec = src->sec;
-    c->usec = src->usec;
-    c->base_node = src->base_node;
-    c->direction = src->direction;
-    c->trunc_len = src->trunc_len;
-    return c;
-}
+PacketBuffer* detached_copy(const PacketBuffer* src, uint32_t room) { return buffer_copy_detached(src, room); }
 
 // Saved packets may hold decode blocks, which go back to the decoder's pool
 // when they are freed. Touching the pool first makes it outlive the registry
