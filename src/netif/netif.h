@@ -113,7 +113,7 @@ struct Netif {
     uint32_t wdropcount_ = 0;
     uint32_t wpktcount_ = 0;
     bool dispatch_scheduled_ = false;
-    int dispatch_burst_ = 0;                 // dispatches queued since the last idle one
+    int64_t polled_us_ = 0;                  // monotonic time the host last polled its sources for it
     BufferQueue rqueue_;
     int readhw_ = 500;
     int readlw_ = 350;
@@ -221,11 +221,20 @@ void netif_decode(Netif* netif, PacketBuffer* buffer);
 
 // Readable event work: reads until the media has nothing more.
 void netif_read_packets(Netif* netif);
+// Counts buffers the media lost before it could read them (a socket whose
+// own buffer overflowed while reading was paused) as read-queue drops.
+void netif_count_drops(Netif* netif, uint32_t count);
+// Notes that the host has just polled its event sources (a file event of
+// the interface is running): dispatch may run without polling for a while.
+void netif_note_poll(Netif* netif);
 // Schedules the dispatch of the read queue's head if none is pending.
 void netif_schedule_dispatch(Netif* netif);
 // Removes a pending dispatch (interface deletion).
 void netif_cancel_dispatch(Netif* netif);
-// Dispatches one buffer (an event or idle callback).
+// Dispatches a burst of buffers from the read queue (an event or idle
+// callback); the burst ends early once a waiting script must see what a
+// handler did (a wait was signalled, a handler or the interface was deleted,
+// the interface was disabled or reached the end of its input).
 void netif_dispatch(void* netif);
 // Releases every handler (no deferral), their filters, and the deferred ones.
 void netif_release_handlers(Netif* netif);
