@@ -389,18 +389,21 @@ int is_dispatch_of(Tcl_Event* event, ClientData netif) {
 
 // What a burst compares after each buffer: a change means a waiting script
 // must see what the handlers did before more buffers are dispatched.
+// (Handlers deleted during a buffer are gone from the table by its end, or
+// wait in the deferred list while an outer dispatch runs.)
 struct BurstMarks {
     uint64_t signals;
+    size_t handlers;
     size_t deferred;
     bool enabled;
     bool events;
 
     explicit BurstMarks(const Netif* n)
-        : signals(block_signal_count()), deferred(n->deferred_.size()), enabled(n->enabled_),
-          events(n->generic_events_) {}
+        : signals(block_signal_count()), handlers(n->handlers_.size()), deferred(n->deferred_.size()),
+          enabled(n->enabled_), events(n->generic_events_) {}
     bool changed(const Netif* n) const {
-        return signals != block_signal_count() || deferred != n->deferred_.size() || enabled != n->enabled_ ||
-               events != n->generic_events_;
+        return signals != block_signal_count() || handlers != n->handlers_.size() ||
+               deferred != n->deferred_.size() || enabled != n->enabled_ || events != n->generic_events_;
     }
 };
 
@@ -481,21 +484,32 @@ bool read_ready(Netif* n) {
     return leave(n);
 }
 
+bool slice_over(const Netif* n) { return monotonic_us() - n->polled_us_ >= kPollSliceUs; }
+
 // The next burst is scheduled before the handlers run, so a handler that
-// waits in the event loop (a nested receive) still gets later buffers.
+// waits in the event loop (a nested receive) still gets later buffers. A
+// burst also ends when the slice is over, and its successor then waits for
+// the host's poll.
 void dispatch_burst(Netif* n) {
     n->dispatch_scheduled_ = false;
     BurstMarks marks(n);
-    for (int i = 0; i < kBurstBuffers; ++i) {
+    bool yield = false;
+    for (int i = 1; i <= kBurstBuffers; ++i) {
         PacketBuffer* b = n->rqueue_.pop();
         if (!b) break;
         long queued = n->rqueue_.length;
         if (queued > 0) netif_schedule_dispatch(n);
         if (!dispatch_one(n, b, queued)) return;
         if (marks.changed(n)) break;
+        if (i % 4 == 0 && slice_over(n)) {
+            yield = true;
+            break;
+        }
     }
     if (!marks.changed(n) && !read_ready(n)) return;
-    if (n->rqueue_.length > 0) netif_schedule_dispatch(n);
+    if (n->rqueue_.length == 0) return;
+    if (yield || slice_over(n)) netif_cancel_dispatch(n);
+    netif_schedule_dispatch(n);
 }
 
 }  // namespace
@@ -505,7 +519,7 @@ void netif_note_poll(Netif* n) { n->polled_us_ = monotonic_us(); }
 void netif_schedule_dispatch(Netif* n) {
     if (n->dispatch_scheduled_) return;
     n->dispatch_scheduled_ = true;
-    if (monotonic_us() - n->polled_us_ < kPollSliceUs) {
+    if (!slice_over(n)) {
         auto* event = reinterpret_cast<DispatchEvent*>(Tcl_Alloc(sizeof(DispatchEvent)));
         event->header.proc = dispatch_event;
         event->netif = n;
