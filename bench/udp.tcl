@@ -14,6 +14,8 @@ if {![file executable $flood]} {
     return
 }
 pdlc all.pdlc
+# The drops are in the table; their Info lines would drown it.
+set LOG_LEVEL High
 
 proc rate {count seconds} { expr {$seconds > 0 ? $count / $seconds : 0} }
 
@@ -50,6 +52,8 @@ proc receive_case {how} {
     set seconds [flood_into u2]
     set info [u2 info]
     u2 close
+    # What -internal handled is what was read (nothing read is dropped from
+    # the read queue); a -variable counts its handles.
     set handled [expr {$how eq "internal" ? [dict get $info rpktcount] : [llength $::handles]}]
     set ::handles {}
     list $handled [dict get $info rdropcount] $seconds
@@ -71,8 +75,8 @@ netif u1 udp ZEMKO_UDP_HDR -device lo
 netif u2 udp ZEMKO_UDP_HDR -device lo
 set port [dict get [u2 info] if_local_port]
 set payload [string repeat 55 64]
-set raw [format %08x%08x%04x%04x 0 0x7f000001 0 $port]$payload
-set text "ZEMKO_UDP_HDR dest_address=127.0.0.1 dest_port=$port, RAWDATA 0x$payload"
+set ::raw [format %08x%08x%04x%04x 0 0x7f000001 0 $port]$payload
+set ::text "ZEMKO_UDP_HDR dest_address=127.0.0.1 dest_port=$port, RAWDATA 0x$payload"
 
 proc send_loop {count script} {
     set t0 [clock microseconds]
@@ -84,9 +88,9 @@ puts [format "%-44s %10s %10s %12s" "send ($n each)" dropped seconds "sent/s"]
 lassign [exec $flood sendloop $n] sent plain_t
 set plain [rate $sent $plain_t]
 puts [format "%-44s %10d %10.3f %12.0f" "plain sendto loop" 0 $plain_t $plain]
-send_loop 2000 {u1 send -rawdata $raw}
-foreach {label script} [list "interface, send -rawdata" {u1 send -rawdata $raw} \
-                            "interface, send of one filter text" {u1 send $text}] {
+send_loop 2000 {u1 send -rawdata $::raw}
+foreach {label script} {"interface, send -rawdata" {u1 send -rawdata $::raw}
+                        "interface, send of one filter text" {u1 send $::text}} {
     set before [dict get [u1 info] wdropcount]
     set t [send_loop $n $script]
     set r [rate $n $t]

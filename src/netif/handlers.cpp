@@ -31,6 +31,8 @@ std::map<std::string, InternalProc, std::less<>>& internal_handlers() {
 // Releases a handler that is no longer in the table.
 void delete_handler(Netif* n, Handler* h) {
     report(n->interp_, kModule, __LINE__, LOG_CODE, "deleting pkt handler %s", h->name_.c_str());
+    if (h->words_) Tcl_DecrRefCount(h->words_);
+    h->words_ = nullptr;
     int remove_filters = h->delete_proc_ ? h->delete_proc_(h) : 1;
     if (remove_filters)
         for (Filter* f : h->filters_) engine_remove(f);
@@ -99,6 +101,61 @@ void enqueue(Netif* n, PacketBuffer* b) {
     }
 }
 
+// Works out whether the command text is one command of literal words: then
+// appending a blank and the handle only adds a word, and the command can run
+// from its words (Tcl_EvalObjv) instead of parsing the text for every buffer.
+void learn_words(Handler* h) {
+    h->words_known_ = -1;
+    const std::string& text = *h->command_;
+    const char* end = text.c_str() + text.size();
+    Tcl_Parse parse;
+    if (Tcl_ParseCommand(nullptr, text.c_str(), static_cast<int>(text.size()), 0, &parse) != TCL_OK) return;
+    bool literal = parse.numWords > 0 && parse.commandStart + parse.commandSize == end && parse.term == end;
+    Tcl_Obj* words = Tcl_NewListObj(0, nullptr);
+    Tcl_IncrRefCount(words);
+    Tcl_Token* token = parse.tokenPtr;
+    for (int i = 0; literal && i < parse.numWords; ++i) {
+        if (token->type != TCL_TOKEN_SIMPLE_WORD) {
+            literal = false;
+            break;
+        }
+        Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(token[1].start, token[1].size));
+        token += token->numComponents + 1;
+    }
+    Tcl_FreeParse(&parse);
+    if (!literal) {
+        Tcl_DecrRefCount(words);
+        return;
+    }
+    h->words_ = words;
+    h->words_known_ = 1;
+}
+
+// Runs the handler's command with the handle appended, in the global scope.
+int run_command(Tcl_Interp* interp, Handler* h, const char* handle, uint32_t frame) {
+    if (h->words_known_ == 0) learn_words(h);
+    int count = 0;
+    Tcl_Obj** words = nullptr;
+    constexpr int kMaxWords = 16;
+    if (h->words_known_ == 1 && Tcl_ListObjGetElements(nullptr, h->words_, &count, &words) == TCL_OK &&
+        count < kMaxWords) {
+        Tcl_Obj* objv[kMaxWords];
+        for (int i = 0; i < count; ++i) objv[i] = words[i];
+        objv[count] = Tcl_NewWideIntObj(frame);
+        Tcl_Obj* list = h->words_;
+        Tcl_IncrRefCount(list);  // the command may unregister its own handler
+        Tcl_IncrRefCount(objv[count]);
+        int code = Tcl_EvalObjv(interp, count + 1, objv, TCL_EVAL_GLOBAL);
+        Tcl_DecrRefCount(objv[count]);
+        Tcl_DecrRefCount(list);
+        return code;
+    }
+    std::string script = *h->command_;
+    script += ' ';
+    script += handle;
+    return Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
+}
+
 // Offers the buffer to one handler; true when the handler keeps it.
 bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     if (h->internal_) {
@@ -126,11 +183,8 @@ bool offer(Netif* n, Handler* h, PacketBuffer* b) {
         keep = true;
     }
     if (h->command_) {
-        std::string script = *h->command_;
-        script += ' ';
-        script += handle;
         Tcl_Interp* interp = n->interp_;
-        if (Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL) == TCL_OK) {
+        if (run_command(interp, h, handle, n->current_frame_) == TCL_OK) {
             if (Tcl_GetCharLength(Tcl_GetObjResult(interp)) > 0) keep = true;
         } else {
             report(interp, kModule, __LINE__, LOG_WARNING,

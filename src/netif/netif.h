@@ -27,6 +27,7 @@
 
 struct Tcl_Interp;
 struct Tcl_Command_;
+struct Tcl_Obj;
 
 namespace zm {
 
@@ -53,6 +54,11 @@ struct Handler {
     void* client_data_ = nullptr;
     std::vector<Filter*> filters_;          // compiled filters in the interface's decode context
     bool doomed_ = false;                   // awaiting deferred deletion: skipped by dispatch and lookups
+    // The command's words when its text is one command of literal words
+    // (run with the handle as one more word, without parsing the text again);
+    // worked out at the first dispatch, released with the handler.
+    int words_known_ = 0;                   // 0 not yet, 1 words_ holds them, -1 the text runs as a script
+    Tcl_Obj* words_ = nullptr;
 };
 
 // A singly linked FIFO of buffers through their `next` field; a buffer is in
