@@ -80,6 +80,15 @@ proc wait_done {if frames} {
     }
 }
 
+# CPU seconds (user + system) of this process so far: on a shared machine the
+# wall-clock rate says as much about the other processes as about this one.
+proc cpu_seconds {} {
+    set f [open /proc/self/stat]
+    set fields [split [lindex [split [read $f] )] 1]]
+    close $f
+    expr {([lindex $fields 12] + [lindex $fields 13]) / 100.0}
+}
+
 proc count {h} {
     incr ::matched
     return
@@ -95,7 +104,7 @@ proc run_case {case path frames} {
         while {[string length [read $f 1048576]]} {}
         close $f
         set t [expr {([clock microseconds] - $t0) / 1e6}]
-        return [list $frames $t [peak_kib] 0]
+        return [list $frames $t [peak_kib] 0 $t]
     }
     pdlc all.pdlc
     netif r pcap ENET_HDR -file $path
@@ -109,14 +118,16 @@ proc run_case {case path frames} {
             }
         }
     }
+    set c0 [cpu_seconds]
     set t0 [clock microseconds]
     r enable
     wait_done r $frames
     set t [expr {([clock microseconds] - $t0) / 1e6}]
+    set cpu [expr {[cpu_seconds] - $c0}]
     set dropped [dict get [r info] rdropcount]
     r close
     if {$dropped} { error "$dropped frames dropped" }
-    return [list $frames $t [peak_kib] $::matched]
+    return [list $frames $t [peak_kib] $::matched $cpu]
 }
 
 # The media's reader alone, through bench_capture_read; prints the same line.
@@ -126,7 +137,7 @@ proc run_reader {path frames} {
     set ::env(ZEMKO_BENCH_CAPTURE) $path
     set out [exec $exe --benchmark_format=json 2>@stderr]
     regexp {"real_time": ([0-9.e+]+)} $out -> ms
-    return [list $frames [expr {$ms / 1e3}] 0 0]
+    return [list $frames [expr {$ms / 1e3}] 0 0 [expr {$ms / 1e3}]]
 }
 
 if {[info exists child]} {
@@ -155,13 +166,14 @@ set labels {
     c      "(c) 100 handlers as (b) on distinct ports"
 }
 set rates {}
-puts [format "%-48s %12s %10s %10s %10s" case packets/s seconds "peak MiB" matched]
+puts [format "%-48s %12s %10s %10s %10s %12s" case packets/s seconds "peak MiB" matched "per CPU s"]
 foreach case $cases {
     set out [exec [info nameofexecutable] [info script] -frames $frames -child [list $case $path] 2>/dev/null]
-    lassign [lindex [split [string trim $out] \n] end] n t kib matched
+    lassign [lindex [split [string trim $out] \n] end] n t kib matched cpu
     set rate [expr {$n / $t}]
     dict set rates $case $rate
-    puts [format "%-48s %12.0f %10.2f %10.1f %10d" [dict get $labels $case] $rate $t [expr {$kib / 1024.0}] $matched]
+    puts [format "%-48s %12.0f %10.2f %10.1f %10d %12.0f" [dict get $labels $case] $rate $t [expr {$kib / 1024.0}] \
+              $matched [expr {$cpu > 0 ? $n / $cpu : 0}]]
 }
 foreach base {reader empty} {
     if {![dict exists $rates $base]} continue

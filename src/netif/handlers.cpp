@@ -173,8 +173,10 @@ bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     if (h->variable_) {
         // An array, a missing namespace or an erring trace refuses the
         // append: say so, or the script would wait for handles that never come.
-        if (!Tcl_SetVar2(n->interp_, h->variable_->c_str(), nullptr, handle,
-                         TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT | TCL_LEAVE_ERR_MSG)) {
+        // Appended as an object: asking for the value's text back (as
+        // Tcl_SetVar2 does) would rebuild the whole list's text per buffer.
+        if (!Tcl_SetVar2Ex(n->interp_, h->variable_->c_str(), nullptr, Tcl_NewStringObj(handle, -1),
+                           TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT | TCL_LEAVE_ERR_MSG)) {
             report(n->interp_, kModule, __LINE__, LOG_WARNING,
                    "Registered variable \"%s\" for netif %s not appended to: %s", h->variable_->c_str(),
                    n->name_.c_str(), Tcl_GetStringResult(n->interp_));
@@ -555,7 +557,7 @@ void dispatch_burst(Netif* n) {
         if (queued > 0) netif_schedule_dispatch(n);
         if (!dispatch_one(n, b, queued)) return;
         if (marks.changed(n)) break;
-        if (i % 4 == 0 && slice_over(n)) {
+        if (i % 16 == 0 && slice_over(n)) {
             yield = true;
             break;
         }
