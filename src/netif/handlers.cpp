@@ -132,7 +132,7 @@ void learn_words(Handler* h) {
 }
 
 // Runs the handler's command with the handle appended, in the global scope.
-int run_command(Tcl_Interp* interp, Handler* h, const char* handle, uint32_t frame) {
+int run_command(Tcl_Interp* interp, Handler* h, uint32_t frame) {
     if (h->words_known_ == 0) learn_words(h);
     int count = 0;
     Tcl_Obj** words = nullptr;
@@ -152,7 +152,7 @@ int run_command(Tcl_Interp* interp, Handler* h, const char* handle, uint32_t fra
     }
     std::string script = *h->command_;
     script += ' ';
-    script += handle;
+    script += std::to_string(frame);
     return Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
 }
 
@@ -167,15 +167,13 @@ bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     if (!h->matched_) return false;
     h->matched_ = 0;
     if (!h->variable_ && !h->command_) return false;
-    char handle[24];
-    std::snprintf(handle, sizeof handle, "%ld", static_cast<long>(n->current_frame_));
     bool keep = false;
     if (h->variable_) {
         // An array, a missing namespace or an erring trace refuses the
         // append: say so, or the script would wait for handles that never come.
         // Appended as an object: asking for the value's text back (as
         // Tcl_SetVar2 does) would rebuild the whole list's text per buffer.
-        if (!Tcl_SetVar2Ex(n->interp_, h->variable_->c_str(), nullptr, Tcl_NewStringObj(handle, -1),
+        if (!Tcl_SetVar2Ex(n->interp_, h->variable_->c_str(), nullptr, Tcl_NewWideIntObj(n->current_frame_),
                            TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT | TCL_LEAVE_ERR_MSG)) {
             report(n->interp_, kModule, __LINE__, LOG_WARNING,
                    "Registered variable \"%s\" for netif %s not appended to: %s", h->variable_->c_str(),
@@ -186,7 +184,7 @@ bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     }
     if (h->command_) {
         Tcl_Interp* interp = n->interp_;
-        if (run_command(interp, h, handle, n->current_frame_) == TCL_OK) {
+        if (run_command(interp, h, n->current_frame_) == TCL_OK) {
             if (Tcl_GetCharLength(Tcl_GetObjResult(interp)) > 0) keep = true;
         } else {
             report(interp, kModule, __LINE__, LOG_WARNING,
@@ -458,7 +456,7 @@ struct BurstMarks {
         : signals(block_signal_count()), handlers(n->handlers_.size()), deferred(n->deferred_.size()),
           enabled(n->enabled_), events(n->generic_events_) {}
     bool changed(const Netif* n) const {
-        return signals != block_signal_count() || handlers != n->handlers_.size() ||
+        return n->hidden_ || signals != block_signal_count() || handlers != n->handlers_.size() ||
                deferred != n->deferred_.size() || enabled != n->enabled_ || events != n->generic_events_;
     }
 };
