@@ -55,7 +55,7 @@ void BM_CaptureRead(benchmark::State& state) {
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
     Tcl_DeleteInterp(interp);
 }
-BENCHMARK(BM_CaptureRead)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_CaptureRead)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 }  // namespace
 }  // namespace zm
