@@ -16,6 +16,11 @@ WaitSlots& current() {
     return slots;
 }
 
+uint64_t& signal_count() {
+    static uint64_t count = 0;
+    return count;
+}
+
 }  // namespace
 
 int32_t block_wait(int32_t* result, int32_t* second) {
@@ -30,11 +35,14 @@ int32_t block_wait(int32_t* result, int32_t* second) {
 }
 
 void block_signal(int32_t value, int32_t second) {
+    ++signal_count();
     WaitSlots& s = current();
     if (s.result) *s.result = value;
     if (s.second) *s.second = second;
 }
 
 bool block_active() { return current().result != nullptr; }
+
+uint64_t block_signal_count() { return signal_count(); }
 
 }  // namespace zm

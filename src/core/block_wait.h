@@ -21,5 +21,8 @@ int32_t block_wait(int32_t* result, int32_t* second);
 void block_signal(int32_t value, int32_t second);
 // True while some wait is active.
 bool block_active();
+// Counts every block_signal call: a change tells a loop that some wait has
+// been signalled and its script should run before more work is done.
+uint64_t block_signal_count();
 
 }  // namespace zm

@@ -61,6 +61,7 @@ struct EncoderState {
     uint32_t room = 0;             // bytes that may be written
     uint32_t reported_room = 0;    // the room named in overrun reports
     uint32_t length = 0;           // packet bytes, once laid out
+    uint32_t dirty = 0;            // bytes from the start the build may have written
     uint32_t ip_offset = 0;
     const Fixup* fixup = nullptr;  // the fix-up being evaluated
     Filter* filter = nullptr;
@@ -103,7 +104,10 @@ bool nested_in(const FilterNode* n, const FilterNode* e) {
 
 bool overrun(uint64_t end_bit) {
     EncoderState& s = state();
-    if ((end_bit + 7) / 8 <= s.room) return false;
+    if ((end_bit + 7) / 8 <= s.room) {
+        s.dirty = std::max(s.dirty, static_cast<uint32_t>((end_bit + 7) / 8));
+        return false;
+    }
     report(nullptr, kModule, __LINE__, LOG_FAULT, "Overran %d-byte buffer", static_cast<int>(s.reported_room));
     return true;
 }
@@ -518,6 +522,7 @@ void reset(PacketBuffer* buffer, Filter* filter) {
     s.room = encoder_room(buffer);
     s.reported_room = buffer->pool ? buffer->pool->room : buffer->size - kBufferOverhead;
     s.length = 0;
+    s.dirty = 0;
     s.ip_offset = 0;
     s.fixup = nullptr;
     s.filter = filter;
@@ -539,6 +544,18 @@ struct StateGuard {
         s.spans.clear();
     }
 };
+
+struct BufferFree {
+    void operator()(PacketBuffer* b) const { buffer_free(b); }
+};
+
+// The buffer send builds go into, kept between builds: zero-filled once,
+// and after each build only the bytes it may have written are cleared
+// again, so a build costs what it writes, not the whole room.
+std::unique_ptr<PacketBuffer, BufferFree>& scratch_buffer() {
+    static std::unique_ptr<PacketBuffer, BufferFree> b;
+    return b;
+}
 
 }  // namespace
 
@@ -595,6 +612,36 @@ int build_packet(PacketBuffer* buffer, const char* filter_text, Node* base, cons
     buffer->base_node = base;
     buffer->tail = buffer->head;
     return encode_filter(buffer, filter.get(), outermost) < 0 ? 1 : 0;
+}
+
+int build_send_packet(uint32_t room, const char* filter_text, Node* base, const TimeVal* timestamp,
+                      uint32_t direction, uint32_t trunc_len, PacketBuffer** out) {
+    *out = nullptr;
+    auto& scratch = scratch_buffer();
+    if (!scratch || encoder_room(scratch.get()) != room) {
+        scratch.reset(buffer_alloc(room));
+        if (!scratch) return 2;
+    }
+    PacketBuffer* b = scratch.get();
+    state().dirty = 0;
+    int failed = build_packet(b, filter_text, base, timestamp, direction, trunc_len);
+    uint32_t len = b->length();
+    PacketBuffer* copy = failed ? nullptr : buffer_alloc(len ? len : 1);
+    if (copy) {
+        std::memcpy(copy->data(), b->data(), len);
+        copy->tail = static_cast<uint16_t>(copy->head + len);
+        copy->sec = b->sec;
+        copy->usec = b->usec;
+        copy->direction = b->direction;
+        copy->trunc_len = b->trunc_len;
+        copy->base_node = b->base_node;
+    }
+    std::memset(b->data(), 0, std::min(state().dirty, encoder_room(b)));
+    b->tail = b->head;
+    if (failed) return 1;
+    if (!copy) return 2;
+    *out = copy;
+    return 0;
 }
 
 }  // namespace zm

@@ -57,6 +57,14 @@ uint32_t encoder_room(const PacketBuffer* buffer);
 int build_packet(PacketBuffer* buffer, const char* filter_text, Node* base, const TimeVal* timestamp,
                  uint32_t direction, uint32_t trunc_len);
 
+// As build_packet, for a packet of at most `room` bytes, built in a buffer
+// the encoder keeps and copied into a new buffer of the packet's own size
+// (so that a send costs what it sends, not its largest possible size).
+// Returns 0 with *out the new buffer (the caller's), 1 when the build failed
+// (reported), 2 when no buffer could be had (reported).
+int build_send_packet(uint32_t room, const char* filter_text, Node* base, const TimeVal* timestamp,
+                      uint32_t direction, uint32_t trunc_len, PacketBuffer** out);
+
 // Lays out an already compiled and completed send filter from `outermost`
 // and runs the fix-ups. Returns the packet length in bits, or -1 after a
 // report. The buffer's tail is set on success. Used by build_packet and by

@@ -1,11 +1,13 @@
 // The send and pktsend sub-commands of a network interface.
 #include <tcl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -93,7 +95,17 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         room = static_cast<uint32_t>(mtu);
     }
     if (room > static_cast<uint32_t>(kMaxMtu)) room = kMaxMtu;
-    PacketBuffer* b = buffer_alloc(room);
+    // The buffer is sized to what is sent: raw bytes need at most one byte
+    // per two characters of their text, and a built packet is copied out of
+    // the encoder's own buffer.
+    PacketBuffer* b = nullptr;
+    if (rawdata)
+        b = buffer_alloc(static_cast<uint32_t>(std::min<size_t>(room, std::strlen(rawdata) / 2 + 1)));
+    else if (int failed = build_send_packet(room, filter, n->base_node_, timestamp ? &when : nullptr, DIR_TX, 0, &b);
+             failed == 1) {
+        if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not built", -1));
+        return TCL_ERROR;
+    }
     if (!b) return report_failure(interp, kModule, __LINE__, LOG_WARNING, "no buf");
 
     if (rawdata) {
@@ -107,10 +119,6 @@ int send_sub(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
         b->direction = DIR_TX;
         b->base_node = n->base_node_;
         buffer_stamp_now(b);
-    } else if (build_packet(b, filter, n->base_node_, timestamp ? &when : nullptr, DIR_TX, 0) != 0) {
-        buffer_free(b);
-        if (interp) Tcl_SetObjResult(interp, Tcl_NewStringObj("send failed: packet not built", -1));
-        return TCL_ERROR;
     }
     if (timestamp) {
         // Set here, not only through the encoder, so times past 2038 are kept.

@@ -1,6 +1,7 @@
 // The udp media class: an interface on one non-blocking UDP/IPv4 socket, with a 12-byte address pseudo-header.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -19,6 +20,7 @@
 #include "core/report.h"
 #include "core/textconv.h"
 #include "media/media.h"
+#include "netif/netif.h"
 
 namespace zm {
 namespace {
@@ -36,6 +38,7 @@ struct UdpState : MediaState {
     uint32_t local_address = 0;  // host order
     uint16_t family = AF_INET;
     uint32_t frame_size = 0;
+    uint32_t drops_seen = 0;     // the socket's own drop count when last read
 
     ~UdpState() override {
         if (fd >= 0) ::close(fd);
@@ -147,6 +150,20 @@ void udp_close(MediaPort& port) {
     port.descriptor = -1;
 }
 
+// Datagrams the socket itself dropped (its buffer was full while the
+// interface had paused reading) and not yet counted go to the interface's
+// read-queue drops. Asked when the socket has nothing more to read.
+void count_socket_drops(MediaPort& port, UdpState* s) {
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t len = sizeof info;
+    if (::getsockopt(s->fd, SOL_SOCKET, SO_MEMINFO, info, &len) < 0 || len <= SK_MEMINFO_DROPS * sizeof(uint32_t))
+        return;
+    uint32_t total = info[SK_MEMINFO_DROPS];
+    uint32_t lost = total - s->drops_seen;
+    s->drops_seen = total;
+    if (lost && port.netif) netif_count_drops(port.netif, lost);
+}
+
 PacketBuffer* udp_read(MediaPort& port) {
     UdpState* s = state_of(port);
     if (!s) return media_end_of_input();
@@ -160,6 +177,7 @@ PacketBuffer* udp_read(MediaPort& port) {
                              &from_len);
     if (got < 0) {
         buffer_free(b);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) count_socket_drops(port, s);
         return nullptr;
     }
     if (got == 0) {

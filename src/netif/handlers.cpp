@@ -1,6 +1,8 @@
 // Packet handlers: registration, reading into the read queue, dispatch, kept buffers and buffer lookup.
+#include <poll.h>
 #include <sys/time.h>
 #include <tcl.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,7 +12,9 @@
 #include <map>
 #include <string>
 
+#include "core/block_wait.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "netif/engine_link.h"
 #include "netif/netif.h"
 
@@ -27,6 +31,8 @@ std::map<std::string, InternalProc, std::less<>>& internal_handlers() {
 // Releases a handler that is no longer in the table.
 void delete_handler(Netif* n, Handler* h) {
     report(n->interp_, kModule, __LINE__, LOG_CODE, "deleting pkt handler %s", h->name_.c_str());
+    if (h->words_) Tcl_DecrRefCount(h->words_);
+    h->words_ = nullptr;
     int remove_filters = h->delete_proc_ ? h->delete_proc_(h) : 1;
     if (remove_filters)
         for (Filter* f : h->filters_) engine_remove(f);
@@ -95,6 +101,61 @@ void enqueue(Netif* n, PacketBuffer* b) {
     }
 }
 
+// Works out whether the command text is one command of literal words: then
+// appending a blank and the handle only adds a word, and the command can run
+// from its words (Tcl_EvalObjv) instead of parsing the text for every buffer.
+void learn_words(Handler* h) {
+    h->words_known_ = -1;
+    const std::string& text = *h->command_;
+    const char* end = text.c_str() + text.size();
+    Tcl_Parse parse;
+    if (Tcl_ParseCommand(nullptr, text.c_str(), static_cast<int>(text.size()), 0, &parse) != TCL_OK) return;
+    bool literal = parse.numWords > 0 && parse.commandStart + parse.commandSize == end && parse.term == end;
+    Tcl_Obj* words = Tcl_NewListObj(0, nullptr);
+    Tcl_IncrRefCount(words);
+    Tcl_Token* token = parse.tokenPtr;
+    for (int i = 0; literal && i < parse.numWords; ++i) {
+        if (token->type != TCL_TOKEN_SIMPLE_WORD) {
+            literal = false;
+            break;
+        }
+        Tcl_ListObjAppendElement(nullptr, words, Tcl_NewStringObj(token[1].start, token[1].size));
+        token += token->numComponents + 1;
+    }
+    Tcl_FreeParse(&parse);
+    if (!literal) {
+        Tcl_DecrRefCount(words);
+        return;
+    }
+    h->words_ = words;
+    h->words_known_ = 1;
+}
+
+// Runs the handler's command with the handle appended, in the global scope.
+int run_command(Tcl_Interp* interp, Handler* h, uint32_t frame) {
+    if (h->words_known_ == 0) learn_words(h);
+    int count = 0;
+    Tcl_Obj** words = nullptr;
+    constexpr int kMaxWords = 16;
+    if (h->words_known_ == 1 && Tcl_ListObjGetElements(nullptr, h->words_, &count, &words) == TCL_OK &&
+        count < kMaxWords) {
+        Tcl_Obj* objv[kMaxWords];
+        for (int i = 0; i < count; ++i) objv[i] = words[i];
+        objv[count] = Tcl_NewWideIntObj(frame);
+        Tcl_Obj* list = h->words_;
+        Tcl_IncrRefCount(list);  // the command may unregister its own handler
+        Tcl_IncrRefCount(objv[count]);
+        int code = Tcl_EvalObjv(interp, count + 1, objv, TCL_EVAL_GLOBAL);
+        Tcl_DecrRefCount(objv[count]);
+        Tcl_DecrRefCount(list);
+        return code;
+    }
+    std::string script = *h->command_;
+    script += ' ';
+    script += std::to_string(frame);
+    return Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL);
+}
+
 // Offers the buffer to one handler; true when the handler keeps it.
 bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     if (h->internal_) {
@@ -106,20 +167,24 @@ bool offer(Netif* n, Handler* h, PacketBuffer* b) {
     if (!h->matched_) return false;
     h->matched_ = 0;
     if (!h->variable_ && !h->command_) return false;
-    char handle[24];
-    std::snprintf(handle, sizeof handle, "%ld", static_cast<long>(n->current_frame_));
     bool keep = false;
     if (h->variable_) {
-        Tcl_SetVar2(n->interp_, h->variable_->c_str(), nullptr, handle,
-                    TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT);
+        // An array, a missing namespace or an erring trace refuses the
+        // append: say so, or the script would wait for handles that never come.
+        // Appended as an object: asking for the value's text back (as
+        // Tcl_SetVar2 does) would rebuild the whole list's text per buffer.
+        if (!Tcl_SetVar2Ex(n->interp_, h->variable_->c_str(), nullptr, Tcl_NewWideIntObj(n->current_frame_),
+                           TCL_GLOBAL_ONLY | TCL_APPEND_VALUE | TCL_LIST_ELEMENT | TCL_LEAVE_ERR_MSG)) {
+            report(n->interp_, kModule, __LINE__, LOG_WARNING,
+                   "Registered variable \"%s\" for netif %s not appended to: %s", h->variable_->c_str(),
+                   n->name_.c_str(), Tcl_GetStringResult(n->interp_));
+            Tcl_ResetResult(n->interp_);
+        }
         keep = true;
     }
     if (h->command_) {
-        std::string script = *h->command_;
-        script += ' ';
-        script += handle;
         Tcl_Interp* interp = n->interp_;
-        if (Tcl_EvalEx(interp, script.c_str(), static_cast<int>(script.size()), TCL_EVAL_GLOBAL) == TCL_OK) {
+        if (run_command(interp, h, n->current_frame_) == TCL_OK) {
             if (Tcl_GetCharLength(Tcl_GetObjResult(interp)) > 0) keep = true;
         } else {
             report(interp, kModule, __LINE__, LOG_WARNING,
@@ -261,11 +326,43 @@ void netif_decode(Netif* n, PacketBuffer* b) {
 
 // ---- reading -------------------------------------------------------------------
 
+namespace {
+
+// Turns readable events off while the read queue is full; resume_reading
+// turns them back on (unless the script disabled the interface meanwhile).
+void pause_reading(Netif* n) {
+    n->paused_ = true;
+    n->event_mask_ &= ~TCL_READABLE;
+    netif_update_events(n);
+}
+
+void resume_reading(Netif* n) {
+    n->paused_ = false;
+    if (n->media_->overflow) {
+        n->media_->overflow(n->port_, nullptr);
+        return;
+    }
+    if (n->generic_events_ && n->enabled_) {
+        n->event_mask_ |= TCL_READABLE;
+        netif_update_events(n);
+    }
+}
+
+}  // namespace
+
 void netif_read_packets(Netif* n) {
     MediaClass* media = n->media_;
     if (!media->read) return;
     bool met_full = false;
     while (n->generic_events_) {
+        // A media without an overflow operation (a socket) stops at a full
+        // queue: what is ready stays in the source, whose own buffer holds
+        // it or drops it (the media counts those drops), instead of being
+        // read only to be thrown away while dispatch falls further behind.
+        if (!media->overflow && n->rqueue_.length >= n->readhw_ && n->rqueue_.length > 0) {
+            pause_reading(n);
+            break;
+        }
         PacketBuffer* b = media->read(n->port_);
         if (!b) break;
         if (is_end_of_input(b)) {
@@ -295,66 +392,87 @@ void netif_read_packets(Netif* n) {
     }
 }
 
+void netif_count_drops(Netif* n, uint32_t count) {
+    if (!n) return;
+    n->rdropcount_ += count;
+    n->pending_drops_ += count;
+}
+
 // ---- dispatch --------------------------------------------------------------------
 
 namespace {
 
-// Dispatch runs as an event of the host's event queue, which is serviced
-// before the host polls its event sources; every kDispatchBurst buffers it
-// runs as an idle callback instead, which lets the host poll, so timers and
-// file events interleave with a long read queue. (A poll per buffer costs a
-// round trip to the host's notifier thread.) Each event dispatches one
-// buffer, so a blocking wait sees every buffer's effect before the next.
-constexpr int kDispatchBurst = 64;
+// One host event dispatches a burst of at most this many buffers.
+constexpr int kBurstBuffers = 128;
+// Bursts run as events of the host's event queue, which the host serves
+// without polling its event sources. While a read queue drains, a burst runs
+// as an idle callback instead at least this often: the host polls before it
+// runs idle callbacks, so timers and other files get their turn. A poll is a
+// round trip to the host's notifier thread, paid per slice, not per buffer.
+constexpr int64_t kPollSliceUs = 2000;
+
+int64_t monotonic_us() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
 
 struct DispatchEvent {
     Tcl_Event header;
     Netif* netif;
 };
 
+void dispatch_burst(Netif* n);
+
 int dispatch_event(Tcl_Event* event, int flags) {
     if (!(flags & (TCL_FILE_EVENTS | TCL_IDLE_EVENTS))) return 0;
-    netif_dispatch(reinterpret_cast<DispatchEvent*>(event)->netif);
+    Netif* n = reinterpret_cast<DispatchEvent*>(event)->netif;
+    guard_void(n->interp_, kModule, "Dispatch", [n]() { dispatch_burst(n); });
     return 1;
+}
+
+void dispatch_idle(ClientData data) {
+    auto* n = static_cast<Netif*>(data);
+    netif_note_poll(n);
+    guard_void(n->interp_, kModule, "Dispatch", [n]() { dispatch_burst(n); });
 }
 
 int is_dispatch_of(Tcl_Event* event, ClientData netif) {
     return event->proc == dispatch_event && reinterpret_cast<DispatchEvent*>(event)->netif == netif;
 }
 
-}  // namespace
+// What a burst compares after each buffer: a change means a waiting script
+// must see what the handlers did before more buffers are dispatched.
+// (Handlers deleted during a buffer are gone from the table by its end, or
+// wait in the deferred list while an outer dispatch runs.)
+struct BurstMarks {
+    uint64_t signals;
+    size_t handlers;
+    size_t deferred;
+    bool enabled;
+    bool events;
 
-void netif_schedule_dispatch(Netif* n) {
-    if (n->dispatch_scheduled_) return;
-    n->dispatch_scheduled_ = true;
-    if (++n->dispatch_burst_ < kDispatchBurst) {
-        auto* event = reinterpret_cast<DispatchEvent*>(Tcl_Alloc(sizeof(DispatchEvent)));
-        event->header.proc = dispatch_event;
-        event->netif = n;
-        Tcl_QueueEvent(&event->header, TCL_QUEUE_TAIL);
-    } else {
-        n->dispatch_burst_ = 0;
-        Tcl_DoWhenIdle(netif_dispatch, n);
+    explicit BurstMarks(const Netif* n)
+        : signals(block_signal_count()), handlers(n->handlers_.size()), deferred(n->deferred_.size()),
+          enabled(n->enabled_), events(n->generic_events_) {}
+    bool changed(const Netif* n) const {
+        return n->hidden_ || signals != block_signal_count() || handlers != n->handlers_.size() ||
+               deferred != n->deferred_.size() || enabled != n->enabled_ || events != n->generic_events_;
     }
+};
+
+// Lowers the processing depth; at 0 runs the deferred deletions and releases
+// an interface whose command went away. False when it was released.
+bool leave(Netif* n) {
+    if (--n->depth_ > 0) return true;
+    netif_run_deferred(n);
+    if (!n->hidden_) return true;
+    netif_destroy(n);
+    return false;
 }
 
-void netif_cancel_dispatch(Netif* n) {
-    Tcl_CancelIdleCall(netif_dispatch, n);
-    Tcl_DeleteEvents(is_dispatch_of, n);
-    n->dispatch_scheduled_ = false;
-}
-
-// The next dispatch is scheduled before the handlers run, so a handler that
-// waits in the event loop (a nested receive) still gets later buffers.
-void netif_dispatch(void* data) {
-    auto* n = static_cast<Netif*>(data);
-    n->dispatch_scheduled_ = false;
-    PacketBuffer* b = n->rqueue_.pop();
-    if (!b) return;
-    long queued = n->rqueue_.length;
-    // The next buffer is due whether or not this one's handlers return soon.
-    if (queued > 0) netif_schedule_dispatch(n);
-
+// Dispatches one buffer. False when the interface was released.
+bool dispatch_one(Netif* n, PacketBuffer* b, long queued) {
     // A dispatch nested inside a handler of this interface keeps the outer
     // buffer's state (current buffer, matched flags) and restores it after.
     PacketBuffer* outer = n->current_;
@@ -396,18 +514,84 @@ void netif_dispatch(void* data) {
     if (!outer_flags.empty())
         for (size_t i = 0; i < outer_flags.size() && i < n->handlers_.size(); ++i)
             n->handlers_[i]->matched_ = outer_flags[i];
-    if (--n->depth_ == 0) {
-        netif_run_deferred(n);
-        if (n->hidden_) {
-            netif_destroy(n);
-            return;
+    if (!leave(n)) return false;
+    if (n->paused_ && queued <= n->readlw_) resume_reading(n);
+    return true;
+}
+
+// Reads what the media has ready without waiting for the host's poll (a
+// readable event the interface notices itself), so that the read queue
+// refills from dispatch and the host's notifier is asked once per slice
+// rather than once per refill. False when the interface was released.
+bool read_ready(Netif* n) {
+    if (!n->generic_events_ || !(n->event_mask_ & TCL_READABLE) || n->port_.descriptor < 0) return true;
+    if (n->rqueue_.length >= n->readhw_) return true;
+    pollfd p{n->port_.descriptor, POLLIN, 0};
+    if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLIN)) return true;
+    ++n->depth_;
+    try {
+        netif_read_packets(n);
+    } catch (const std::exception& e) {
+        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Event handling failed on netif \"%s\": %s",
+               n->name_.c_str(), e.what());
+    }
+    return leave(n);
+}
+
+bool slice_over(const Netif* n) { return monotonic_us() - n->polled_us_ >= kPollSliceUs; }
+
+// The next burst is scheduled before the handlers run, so a handler that
+// waits in the event loop (a nested receive) still gets later buffers. A
+// burst also ends when the slice is over, and its successor then waits for
+// the host's poll.
+void dispatch_burst(Netif* n) {
+    n->dispatch_scheduled_ = false;
+    BurstMarks marks(n);
+    bool yield = false;
+    for (int i = 1; i <= kBurstBuffers; ++i) {
+        PacketBuffer* b = n->rqueue_.pop();
+        if (!b) break;
+        long queued = n->rqueue_.length;
+        if (queued > 0) netif_schedule_dispatch(n);
+        if (!dispatch_one(n, b, queued)) return;
+        if (marks.changed(n)) break;
+        if (i % 16 == 0 && slice_over(n)) {
+            yield = true;
+            break;
         }
     }
-    if (n->paused_ && n->media_->overflow && queued <= n->readlw_) {
-        n->paused_ = false;
-        n->media_->overflow(n->port_, nullptr);
+    if (!marks.changed(n) && !read_ready(n)) return;
+    if (n->rqueue_.length == 0) return;
+    if (yield || slice_over(n)) netif_cancel_dispatch(n);
+    netif_schedule_dispatch(n);
+}
+
+}  // namespace
+
+void netif_note_poll(Netif* n) { n->polled_us_ = monotonic_us(); }
+
+void netif_schedule_dispatch(Netif* n) {
+    if (n->dispatch_scheduled_) return;
+    n->dispatch_scheduled_ = true;
+    if (!slice_over(n)) {
+        auto* event = reinterpret_cast<DispatchEvent*>(Tcl_Alloc(sizeof(DispatchEvent)));
+        event->header.proc = dispatch_event;
+        event->netif = n;
+        Tcl_QueueEvent(&event->header, TCL_QUEUE_TAIL);
+    } else {
+        Tcl_DoWhenIdle(dispatch_idle, n);
     }
-    if (n->rqueue_.length > 0) netif_schedule_dispatch(n);
+}
+
+void netif_cancel_dispatch(Netif* n) {
+    Tcl_CancelIdleCall(dispatch_idle, n);
+    Tcl_DeleteEvents(is_dispatch_of, n);
+    n->dispatch_scheduled_ = false;
+}
+
+void netif_dispatch(void* data) {
+    auto* n = static_cast<Netif*>(data);
+    guard_void(n->interp_, kModule, "Dispatch", [n]() { dispatch_burst(n); });
 }
 
 }  // namespace zm

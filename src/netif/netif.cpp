@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "filter/filter.h"
 #include "netif/engine_link.h"
 #include "pdl/protodb.h"
@@ -57,18 +58,16 @@ void exception_event(Netif* n) {
 // the reporter cannot free the interface under the read loop.
 void event_proc(ClientData data, int mask) {
     auto* n = static_cast<Netif*>(data);
+    netif_note_poll(n);
     ++n->depth_;
-    try {
+    guard_void(n->interp_, kModule, "Event handling", [n, mask]() {
         if (mask & TCL_EXCEPTION)
             exception_event(n);
         else {
             if ((mask & TCL_READABLE) && n->generic_events_) netif_read_packets(n);
             if ((mask & TCL_WRITABLE) && n->generic_events_) writable_event(n);
         }
-    } catch (const std::exception& e) {
-        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Event handling failed on netif \"%s\": %s",
-               n->name_.c_str(), e.what());
-    }
+    });
     if (--n->depth_ == 0) {
         netif_run_deferred(n);
         if (n->hidden_) netif_destroy(n);
@@ -78,7 +77,7 @@ void event_proc(ClientData data, int mask) {
 void drain_writes(ClientData data) {
     auto* n = static_cast<Netif*>(data);
     n->drain_scheduled_ = false;
-    try {
+    guard_void(n->interp_, kModule, "Write drain", [n]() {
         while (PacketBuffer* b = n->wqueue_.pop()) {
             if (!n->media_->write) {
                 buffer_free(b);
@@ -91,10 +90,7 @@ void drain_writes(ClientData data) {
                 return;
             }
         }
-    } catch (const std::exception& e) {
-        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Write drain failed on netif \"%s\": %s", n->name_.c_str(),
-               e.what());
-    }
+    });
 }
 
 int netif_flow_control_op(Netif* netif, PacketBuffer* buffer) { return flow_control(netif, buffer); }

@@ -27,6 +27,7 @@
 
 struct Tcl_Interp;
 struct Tcl_Command_;
+struct Tcl_Obj;
 
 namespace zm {
 
@@ -53,6 +54,11 @@ struct Handler {
     void* client_data_ = nullptr;
     std::vector<Filter*> filters_;          // compiled filters in the interface's decode context
     bool doomed_ = false;                   // awaiting deferred deletion: skipped by dispatch and lookups
+    // The command's words when its text is one command of literal words
+    // (run with the handle as one more word, without parsing the text again);
+    // worked out at the first dispatch, released with the handler.
+    int words_known_ = 0;                   // 0 not yet, 1 words_ holds them, -1 the text runs as a script
+    Tcl_Obj* words_ = nullptr;
 };
 
 // A singly linked FIFO of buffers through their `next` field; a buffer is in
@@ -113,7 +119,7 @@ struct Netif {
     uint32_t wdropcount_ = 0;
     uint32_t wpktcount_ = 0;
     bool dispatch_scheduled_ = false;
-    int dispatch_burst_ = 0;                 // dispatches queued since the last idle one
+    int64_t polled_us_ = 0;                  // monotonic time the host last polled its sources for it
     BufferQueue rqueue_;
     int readhw_ = 500;
     int readlw_ = 350;
@@ -221,11 +227,20 @@ void netif_decode(Netif* netif, PacketBuffer* buffer);
 
 // Readable event work: reads until the media has nothing more.
 void netif_read_packets(Netif* netif);
+// Counts buffers the media lost before it could read them (a socket whose
+// own buffer overflowed while reading was paused) as read-queue drops.
+void netif_count_drops(Netif* netif, uint32_t count);
+// Notes that the host has just polled its event sources (a file event of
+// the interface is running): dispatch may run without polling for a while.
+void netif_note_poll(Netif* netif);
 // Schedules the dispatch of the read queue's head if none is pending.
 void netif_schedule_dispatch(Netif* netif);
 // Removes a pending dispatch (interface deletion).
 void netif_cancel_dispatch(Netif* netif);
-// Dispatches one buffer (an event or idle callback).
+// Dispatches a burst of buffers from the read queue (an event or idle
+// callback); the burst ends early once a waiting script must see what a
+// handler did (a wait was signalled, a handler or the interface was deleted,
+// the interface was disabled or reached the end of its input).
 void netif_dispatch(void* netif);
 // Releases every handler (no deferral), their filters, and the deferred ones.
 void netif_release_handlers(Netif* netif);
