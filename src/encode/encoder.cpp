@@ -602,10 +602,7 @@ int build_packet(PacketBuffer* buffer, const char* filter_text, Node* base, cons
         buffer->sec = static_cast<uint32_t>(timestamp->sec);
         buffer->usec = static_cast<uint32_t>(timestamp->usec);
     } else {
-        struct timeval now;
-        gettimeofday(&now, nullptr);
-        buffer->sec = static_cast<uint32_t>(now.tv_sec);
-        buffer->usec = static_cast<uint32_t>(now.tv_usec);
+        buffer_stamp_now(buffer);
     }
     buffer->direction = direction;
     buffer->trunc_len = trunc_len;

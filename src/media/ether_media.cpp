@@ -170,10 +170,7 @@ PacketBuffer* ether_read(MediaPort& port) {
         kept += kVlanTag;
     }
     if (wire > kept) b->trunc_len = wire;
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    b->sec = static_cast<uint32_t>(now.tv_sec);
-    b->usec = static_cast<uint32_t>(now.tv_usec);
+    buffer_stamp_now(b);
     b->direction = from.sll_pkttype == PACKET_OUTGOING ? DIR_TX : DIR_RX;
     return b;
 }

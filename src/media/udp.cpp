@@ -186,10 +186,7 @@ PacketBuffer* udp_read(MediaPort& port) {
     }
     uint32_t kept = static_cast<uint32_t>(std::min<ssize_t>(got, room));
     if (static_cast<size_t>(got) > room) b->trunc_len = static_cast<uint32_t>(got) + kPseudoHeader;
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    b->sec = static_cast<uint32_t>(now.tv_sec);
-    b->usec = static_cast<uint32_t>(now.tv_usec);
+    buffer_stamp_now(b);
     b->append(kept);
     b->prepend(kPseudoHeader);
     uint8_t* d = b->data();

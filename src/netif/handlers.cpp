@@ -14,6 +14,7 @@
 
 #include "core/block_wait.h"
 #include "core/report.h"
+#include "core/timeutil.h"
 #include "core/tcl_entry.h"
 #include "netif/engine_link.h"
 #include "netif/netif.h"
@@ -82,13 +83,6 @@ bool add_filters(Netif* n, Handler* h, const RegisterOptions& o) {
         return ok;
     }
     return !o.filter || add_filter(n, h, o.filter);
-}
-
-void stamp(PacketBuffer* b) {
-    struct timeval now;
-    gettimeofday(&now, nullptr);
-    b->sec = static_cast<uint32_t>(now.tv_sec);
-    b->usec = static_cast<uint32_t>(now.tv_usec);
 }
 
 void enqueue(Netif* n, PacketBuffer* b) {
@@ -370,7 +364,7 @@ void netif_read_packets(Netif* n) {
             netif_stop_events(n);
             break;
         }
-        if (b->sec == 0 && b->usec == 0) stamp(b);
+        if (b->sec == 0 && b->usec == 0) buffer_stamp_now(b);
         ++n->rpktcount_;
         if (b->frame == 0) b->frame = n->rpktcount_;
         if (n->rqueue_.length < n->readhw_) {
