@@ -107,7 +107,9 @@ TEST(TftpTransfer, LocalAndSocketFailures) {
         else
             deliver(t, kTid, c.reply);
         EXPECT_EQ(t.error(), c.error);
-        if (c.fail == &ScriptedHost::fail_write) EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));  // server told
+        if (c.fail == &ScriptedHost::fail_write) {
+            EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));  // the server is told
+        }
         t.on_receive_error();  // already over: keeps the first error
         EXPECT_EQ(t.error(), c.error);
     }
