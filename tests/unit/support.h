@@ -1,4 +1,5 @@
-// Fixtures shared by the unit tests: scratch files, a time-zone switch, the shipped protocol library.
+// Fixtures shared by the unit tests: scratch files, a time-zone switch, the shipped protocol library,
+// a reader fixture for capture formats, and a helper to compare a column of results at once.
 #pragma once
 
 #include <sys/stat.h>
