@@ -211,33 +211,16 @@ TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
     EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
-TEST_F(PcapFile, HeaderChecks) {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        PcapOpenResult want;
-    };
-    FileSpec bad_magic, bad_version, small_rec_hdr, small_record;
-    bad_magic.magic = 0xA1B2C3D4;
-    bad_version.version = 2;
-    small_rec_hdr.rec_hdr = 8;
-    small_record.rec_hdr = 16;
-    std::vector<uint8_t> tiny_record = make_file(small_record, {});
+// A short header, a bad magic and version 2 are refused with their messages in the class tests.
+TEST_F(PcapFile, HeaderLayoutChecks) {
+    std::vector<uint8_t> small_rec_hdr = make_file({.rec_hdr = 8}, {});
+    std::vector<uint8_t> tiny_record = make_file({}, {});
     put_net32(&tiny_record[20], 12);  // record size below its header size
-    std::vector<uint8_t> short_header = make_file(FileSpec{}, {});
-    short_header.resize(31);
-    Case cases[] = {
-        {"short", short_header, PcapOpenResult::short_header},
-        {"magic", make_file(bad_magic, {}), PcapOpenResult::bad_magic},
-        {"version", make_file(bad_version, {}), PcapOpenResult::bad_version},
-        {"rechdr", make_file(small_rec_hdr, {}), PcapOpenResult::bad_layout},
-        {"recsize", tiny_record, PcapOpenResult::bad_layout},
-    };
-    for (const Case& c : cases) {
-        std::string path = scratch(std::string("hdr_") + c.name);
-        put_file(path, c.bytes);
+    for (const auto& bytes : {small_rec_hdr, tiny_record}) {
+        std::string path = scratch("hdr_layout");
+        put_file(path, bytes);
         PcapReader r;
-        EXPECT_EQ(r.open(path), c.want) << c.name;
+        EXPECT_EQ(r.open(path), PcapOpenResult::bad_layout);
     }
     PcapReader r;
     EXPECT_EQ(r.open(scratch("does_not_exist")), PcapOpenResult::open_failed);
