@@ -54,11 +54,6 @@ TEST(FilterLanguage, NodesConditionsAndCommas) {
     EXPECT_EQ(std::make_tuple(cond->next_, cond->field_->name_, cond->value_count_, cond->keys_[0]),
               std::make_tuple(nullptr, std::string("ip_ttl"), 1u, 64u));
 
-    // The comma clears the current node: ip_ttl is a plain word there.
-    Compiled bad = compile("IP_HDR, ip_ttl=64");
-    EXPECT_FALSE(bad.filter);
-    EXPECT_NE(bad.out.find("parse error"), std::string::npos);
-
     // Written order ENET, IP, UDP: innermost first, next leads outwards.
     Compiled three = compile("ENET_HDR, IP_HDR || UDP_HDR");
     ASSERT_TRUE(three.filter);
