@@ -35,6 +35,42 @@ proc zm_log {script} {
     return [list $code $result [Log results]]
 }
 
+# A path in the scratch directory.
+proc scratch_file {name} { file join $::zm_scratch $name }
+
+# Writes `data` to `path` byte for byte, creating its directory.
+proc write_file {path data} {
+    file mkdir [file dirname $path]
+    set f [open $path wb]
+    puts -nonewline $f $data
+    close $f
+}
+
+proc read_file {path} {
+    set f [open $path rb]
+    try { read $f } finally { close $f }
+}
+
+# Starts a python3 helper whose first line is "port N"; returns {channel port}.
+# The helper stops when its standard input closes.
+proc start_helper {args} {
+    set chan [open |[list [lindex [auto_execok python3] 0] {*}$args 2>@stderr] r+]
+    fconfigure $chan -buffering line
+    if {[gets $chan line] < 0 || [lindex $line 0] ne "port"} {
+        catch {close $chan}
+        error "helper did not start: $args"
+    }
+    return [list $chan [lindex $line 1]]
+}
+
+# Stops a helper; returns the lines it printed after the port, one per element.
+proc stop_helper {chan} {
+    chan close $chan write
+    set log [read $chan]
+    close $chan
+    return [split [string trim $log] \n]
+}
+
 # Ends a test file: exit status 1 when a case failed or none ran.
 proc zm_finish {} {
     set failed $::tcltest::numTests(Failed)

@@ -68,9 +68,7 @@ TEST(Bits, PutBitsWideAndLeftJustified) {
     uint8_t word[4] = {0xAB, 0xC0, 0, 0};
     uint8_t out[3] = {0xFF, 0xFF, 0xFF};
     put_bits(word, out, 4, 12);
-    EXPECT_EQ(out[0], 0xFA);
-    EXPECT_EQ(out[1], 0xBC);
-    EXPECT_EQ(out[2], 0xFF);
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{0xFA, 0xBC, 0xFF}));
 }
 
 TEST(Bits, SingleBitsAndAddressIncrement) {
@@ -83,15 +81,13 @@ TEST(Bits, SingleBitsAndAddressIncrement) {
     uint8_t* p = b;
     int off = 7;
     inc_bit_addr(&p, &off);
-    EXPECT_EQ(p, b + 1);
-    EXPECT_EQ(off, 0);
+    EXPECT_TRUE(p == b + 1 && off == 0);
 }
 
 TEST(Bits, SwapCompareCopyClear) {
     uint8_t b[2] = {0x0F, 0x00};
     ASSERT_TRUE(bitswap(b, 4, 12));
-    EXPECT_EQ(b[0], 0x00);
-    EXPECT_EQ(b[1], 0x0F);
+    EXPECT_EQ(std::vector<uint8_t>(b, b + 2), (std::vector<uint8_t>{0x00, 0x0F}));
     uint8_t big[200] = {};
     EXPECT_FALSE(bitswap(big, 0, 1025));  // longer than the temporary: refused
     EXPECT_TRUE(bitswap(big, 0, 1024));
@@ -102,12 +98,9 @@ TEST(Bits, SwapCompareCopyClear) {
     EXPECT_EQ(bitcmp(x, 9, y, 0, 1), 1);
     uint8_t d[3] = {0xFF, 0xFF, 0xFF};
     EXPECT_EQ(bitcopy(x, 0, d, 4, 16), 16);
-    EXPECT_EQ(d[0], 0xFA);
-    EXPECT_EQ(d[1], 0xA5);
-    EXPECT_EQ(d[2], 0x5F);
+    EXPECT_EQ(std::vector<uint8_t>(d, d + 3), (std::vector<uint8_t>{0xFA, 0xA5, 0x5F}));
     clear_bits(d, 2, 12);
-    EXPECT_EQ(d[0], 0xC0);
-    EXPECT_EQ(d[1], 0x01);
+    EXPECT_EQ(std::vector<uint8_t>(d, d + 2), (std::vector<uint8_t>{0xC0, 0x01}));
     zero_bits(d, 0, 24);
     EXPECT_EQ(d[2], 0);
 }

@@ -41,6 +41,13 @@ struct Db {
         return db.add_field(name, width, attrs, nullptr, nullptr);
     }
     Field* field(const char* name, int width) { return field(name, num(width)); }
+    // A node of plain fixed-width fields.
+    Node* plain(const char* name, std::initializer_list<std::pair<const char*, int>> fields) {
+        Node* n = begin(name);
+        for (auto [f, w] : fields) field(f, w);
+        end(n);
+        return n;
+    }
     Field* child(Expr* width, Expr* selector) { return db.add_field("child", width, nullptr, nullptr, selector); }
     Field* array(const char* name, Expr* width, ArraySpec* aspec) {
         return db.add_field(name, width, nullptr, nullptr == aspec ? unbounded_array() : aspec, nullptr);
@@ -68,28 +75,18 @@ struct LogLevel {
 
 TEST(DecodeWalk, PlainFieldsOfOddWidthsAndTheirCells) {
     Db d;
-    Node* n = d.begin("HDR");
-    Field* a = d.field("a", 3);
-    d.field("b", 13);
-    d.field("c", 0);
-    d.field("d", 40);
-    d.field("e", 32);
-    d.end(n);
+    Node* n = d.plain("HDR", {{"a", 3}, {"b", 13}, {"c", 0}, {"d", 40}, {"e", 32}});
     std::vector<uint8_t> bytes = {0xA1, 0x23, 1, 2, 3, 4, 5, 0xDE, 0xAD, 0xBE, 0xEF};
     EXPECT_EQ(decode(n, bytes),
               "HDR N:HDR@0 F:a@0/3=5 F:b@3/13=291 F:c@16/0=0 F:d@16/40=0 F:e@56/32=3735928559 /N:HDR@0");
-    EXPECT_EQ(a->cur_value_, 5u);
+    EXPECT_EQ(d.db.find_field(n, "a")->cur_value_, 5u);
 }
 
 TEST(DecodeWalk, WidthsCutToThePacketAndNegativeWidths) {
     LogLevel all(0);
     ReportCapture cap;
     Db d;
-    Node* n = d.begin("HDR");
-    d.field("a", 16);
-    d.field("b", 32);
-    d.field("c", 8);
-    d.end(n);
+    Node* n = d.plain("HDR", {{"a", 16}, {"b", 32}, {"c", 8}});
     EXPECT_EQ(decode(n, {0x12, 0x34, 0x56}), "HDR N:HDR@0 F:a@0/16=4660 F:b@16/8=86 /N:HDR@0");
     EXPECT_TRUE(cap.contains("Bad field width 32 in field \"HDR.b\" during receive - offset is 16 total bits are 24"));
 
@@ -105,15 +102,9 @@ TEST(DecodeWalk, WidthsCutToThePacketAndNegativeWidths) {
 
 TEST(DecodeWalk, ChildSelection) {
     Db d;
-    Node* a = d.begin("A");
-    d.field("a", 8);
-    d.end(a);
-    Node* b = d.begin("B");
-    d.field("b", 8);
-    d.end(b);
-    Node* c = d.begin("C");
-    d.field("c", 8);
-    d.end(c);
+    d.plain("A", {{"a", 8}});
+    d.plain("B", {{"b", 8}});
+    d.plain("C", {{"c", 8}});
     Node* n = d.begin("HDR");
     d.field("t", 8);
     d.field("u", 8);
@@ -137,11 +128,7 @@ TEST(DecodeWalk, ChildSelection) {
 
 TEST(DecodeWalk, ChildWidthSetsBaseAndLimit) {
     Db d;
-    Node* in = d.begin("IN");
-    d.field("x", 8);
-    d.field("y", 8);
-    d.field("z", 8);
-    d.end(in);
+    d.plain("IN", {{"x", 8}, {"y", 8}, {"z", 8}});
     Node* n = d.begin("HDR");
     d.field("len", 8);
     d.child(d.op(EXPR_MUL, d.ref("len"), d.num(8)), nullptr);
@@ -173,9 +160,7 @@ TEST(DecodeWalk, Arrays) {
 
     // Until equal: stops after the element whose type reads 0.
     Db e;
-    Node* o2 = e.begin("o");
-    e.field("k", 8);
-    e.end(o2);
+    e.plain("o", {{"k", 8}});
     Node* m = e.begin("M");
     e.array("o", e.num(0), e.db.make_array_spec("o.k", EXPR_EQ, 0));
     e.field("tail", 8);
@@ -186,9 +171,7 @@ TEST(DecodeWalk, Arrays) {
 
     // Unbounded brackets with a zero width: one empty element.
     Db f;
-    Node* o3 = f.begin("p");
-    f.field("q", 8);
-    f.end(o3);
+    f.plain("p", {{"q", 8}});
     Node* k = f.begin("K");
     f.array("p", f.num(0), nullptr);
     f.field("tail", 8);
@@ -214,9 +197,7 @@ TEST(DecodeWalk, SelfReferenceAndEmptyElementsStop) {
 
     // An array whose elements consume nothing ends instead of spinning.
     Db e;
-    Node* el = e.begin("el");
-    e.field("w", 0);
-    e.end(el);
+    e.plain("el", {{"w", 0}});
     Node* n = e.begin("N");
     e.array("el", e.num(8), nullptr);
     e.end(n);
@@ -225,9 +206,7 @@ TEST(DecodeWalk, SelfReferenceAndEmptyElementsStop) {
 
 TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
     Db d;
-    Node* n = d.begin("HDR");
-    d.field("a", 8);
-    d.end(n);
+    Node* n = d.plain("HDR", {{"a", 8}});
     PacketBuffer* b = buffer_alloc(64);
     b->append(2);
     b->data()[0] = 1;
@@ -261,9 +240,7 @@ TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
     Node* k = g.begin("K");
     g.array("b", g.num(0), g.db.make_array_count(100));
     g.end(k);
-    Node* el = g.begin("b");
-    g.field("x", 8);
-    g.end(el);
+    g.plain("b", {{"x", 8}});
     Packet big(std::vector<uint8_t>(100, 0x5A));
     ASSERT_TRUE(decode_packet(big.buf, k, nullptr));
     EXPECT_EQ(decode_tree(big.buf)->count(), 305u);  // HDR, K, array, 100 x (node, field, end), two ends
@@ -278,22 +255,16 @@ TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
 TEST(DecodeExpr, OperatorsAndBounds) {
     ReportCapture cap;
     Db d;
-    Node* n = d.begin("HDR");
-    Field* a = d.field("a", 8);
-    d.end(n);
-    a->cur_value_ = 7;
+    d.db.find_field(d.plain("HDR", {{"a", 8}}), "a")->cur_value_ = 7;
     auto ev = [&](int type, int32_t x, int32_t y) { return eval_expr(d.op(type, d.num(x), d.num(y))); };
+    // Signed 32-bit arithmetic that wraps; division by zero and INT32_MIN / -1 do not trap.
     EXPECT_EQ(eval_expr(d.op(EXPR_NOT, d.num(0))), 1);
-    EXPECT_EQ(ev(EXPR_LT, -1, 0), 1);
-    EXPECT_EQ(ev(EXPR_GT, -1, 0), 0);
-    EXPECT_EQ(ev(EXPR_ADD, INT32_MAX, 1), INT32_MIN);
-    EXPECT_EQ(ev(EXPR_MUL, -4, 6), -24);
-    EXPECT_EQ(ev(EXPR_DIV, -7, 2), -3);
-    EXPECT_EQ(ev(EXPR_MOD, -7, 2), -1);
-    EXPECT_EQ(ev(EXPR_DIV, 7, 0), 0);
-    EXPECT_EQ(ev(EXPR_MOD, 7, 0), 0);
-    EXPECT_EQ(ev(EXPR_DIV, INT32_MIN, -1), INT32_MIN);
-    EXPECT_EQ(ev(EXPR_MOD, INT32_MIN, -1), 0);
+    EXPECT_EQ((std::vector<int32_t>{ev(EXPR_LT, -1, 0), ev(EXPR_GT, -1, 0), ev(EXPR_ADD, INT32_MAX, 1),
+                                    ev(EXPR_MUL, -4, 6), ev(EXPR_DIV, -7, 2), ev(EXPR_MOD, -7, 2)}),
+              (std::vector<int32_t>{1, 0, INT32_MIN, -24, -3, -1}));
+    EXPECT_EQ((std::vector<int32_t>{ev(EXPR_DIV, 7, 0), ev(EXPR_MOD, 7, 0), ev(EXPR_DIV, INT32_MIN, -1),
+                                    ev(EXPR_MOD, INT32_MIN, -1)}),
+              (std::vector<int32_t>{0, 0, INT32_MIN, 0}));
     EXPECT_EQ(eval_expr(d.op(EXPR_MUL, d.ref("a"), d.num(3))), 21);
     EXPECT_TRUE(cap.lines.empty());
     // Short circuit: the bad right operand is never evaluated.

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -110,34 +111,21 @@ struct Shipped : testing::Test {
     void run(const std::vector<uint8_t>& p) { walk(ctx, p, {enet, ip, udp}); }
 };
 
+// Matching by port, value list, address and MAC is checked end to end by the
+// reference page's example; here, what it cannot show.
 TEST_F(Shipped, MatchesAndNonMatches) {
-    int port = 0, other = 0, ttls = 0, wide = 0, addr = 0;
+    int port = 0, ttls = 0, tcp = 0;
     add("UDP_HDR udp_dest_port=53", &port);
-    add("UDP_HDR udp_dest_port=54", &other);
     add("IP_HDR ip_ttl=(1|64), UDP_HDR", &ttls);
-    add("ENET_HDR dst=00:a0:24:11:22:33", &wide);
-    add("IP_HDR ip_src_address=10.0.0.1 ip_dest_address=10.0.0.2", &addr);
+    add("IP_HDR ip_ttl=64, TCP_HDR", &tcp);  // a node the packet lacks: never a match
     run(udp_frame(53));
-    EXPECT_EQ(port, 1);
-    EXPECT_EQ(other, 0);
-    EXPECT_EQ(ttls, 1);
-    EXPECT_EQ(wide, 1);
-    EXPECT_EQ(addr, 1);
+    EXPECT_EQ(std::make_tuple(port, ttls, tcp), std::make_tuple(1, 1, 0));
     EXPECT_TRUE(ctx->completed);
-
     // The next packet starts from a clean slate: cells of the last match are cleared.
     run(udp_frame(54, 2));
-    EXPECT_EQ(port, 0);
-    EXPECT_EQ(other, 1);
-    EXPECT_EQ(ttls, 0);
+    EXPECT_EQ(std::make_tuple(port, ttls), std::make_tuple(0, 0));
     run(udp_frame(54, 1));
     EXPECT_EQ(ttls, 1);
-
-    // A node the packet lacks keeps a filter from matching even when its fields match.
-    int tcp = 0;
-    add("IP_HDR ip_ttl=64, TCP_HDR", &tcp);
-    run(udp_frame(53));
-    EXPECT_EQ(tcp, 0);
 }
 
 TEST_F(Shipped, NodeHitAndEmptyFilter) {

@@ -1,25 +1,21 @@
 // Standard capture files: written with the writer, read back through libpcap; damaged files.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "core/buffer.h"
 #include "core/report.h"
 #include "media/libpcap_format.h"
 #include "media/media.h"
+#include "support.h"
 
 namespace zm {
 namespace {
 
-std::string scratch(const std::string& name) {
-    const char* dir = std::getenv("ZEMKO_TEST_DATA");
-    std::string d = dir ? dir : "/tmp";
-    mkdir(d.c_str(), 0755);
-    return d + "/libpcap_" + name;
-}
+std::string scratch(const std::string& name) { return zm_test::scratch("libpcap_" + name); }
 
 struct Frame {
     uint32_t len, sec, usec, direction, trunc;
@@ -50,12 +46,8 @@ void write_frames(const std::string& path) {
 void expect_frame(PacketBuffer* b, size_t i, bool with_direction) {
     ASSERT_TRUE(b && !is_end_of_input(b)) << i;
     const Frame& f = kFrames[i];
-    EXPECT_EQ(b->frame, i + 1);
-    EXPECT_EQ(b->length(), f.len);
-    EXPECT_EQ(b->sec, f.sec);
-    EXPECT_EQ(b->usec, f.usec);
-    EXPECT_EQ(b->trunc_len, f.trunc);
-    EXPECT_EQ(b->direction, with_direction ? f.direction : DIR_NA);
+    EXPECT_EQ(std::make_tuple(b->frame, b->length(), b->sec, b->usec, b->trunc_len, b->direction),
+              std::make_tuple(uint32_t(i + 1), f.len, f.sec, f.usec, f.trunc, with_direction ? f.direction : DIR_NA));
     for (uint32_t k = 0; k < f.len; ++k) ASSERT_EQ(b->data()[k], static_cast<uint8_t>(i + k));
     buffer_free(b);
 }

@@ -17,8 +17,7 @@ namespace {
 
 std::string scratch(const std::string& name) { return zm_test::scratch("media_" + name); }
 
-// A port as the netif sets it up, with a pool of its own and a flow-control
-// hook that records its calls.
+// A port as the netif sets it up, with a pool of its own.
 struct TestPort {
     explicit TestPort(const char* base = "ENET_HDR") {
         pool_init(&pool, 1518);
@@ -26,11 +25,6 @@ struct TestPort {
         port.name = "if0";
         port.base_node = base;
         port.pool = &pool;
-        port.flow_control = [](Netif* n, PacketBuffer* b) {
-            reinterpret_cast<TestPort*>(n)->flow_calls.push_back(b != nullptr);
-            return 0;
-        };
-        port.netif = reinterpret_cast<Netif*>(this);
     }
     ~TestPort() {
         for (PacketBuffer* b : held) buffer_free(b);
@@ -70,20 +64,8 @@ struct TestPort {
     Pool pool;
     MediaPort port;
     MediaClass* cls = nullptr;
-    std::vector<bool> flow_calls;
     std::vector<PacketBuffer*> held;
 };
-
-TEST(MediaRegistry, FlowControlGoesToTheNetif) {
-    TestPort tp;
-    PacketBuffer* b = tp.packet(10, 1);
-    EXPECT_EQ(media_flow_control(tp.port, b), 0);
-    EXPECT_EQ(media_flow_control(tp.port, nullptr), 0);
-    EXPECT_EQ(tp.flow_calls, (std::vector<bool>{true, false}));
-    tp.port.flow_control = nullptr;
-    EXPECT_EQ(media_flow_control(tp.port, b), 1);
-    buffer_free(b);
-}
 
 TEST(PcapClass, HeaderMessages) {
     register_builtin_media();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/bits.h"
@@ -61,24 +62,8 @@ std::vector<uint8_t> make_file(const FileSpec& f, const std::vector<Rec>& recs) 
     return v;
 }
 
-class PcapFile : public ::testing::Test {
+class PcapFile : public zm_test::ReaderTest {
 protected:
-    void SetUp() override { pool_init(&pool_, 1518); }
-    void TearDown() override {
-        for (PacketBuffer* b : held_) buffer_free(b);
-        pool_destroy(&pool_);
-    }
-    // Reads until end of input (at most `limit` calls); skipped records give nullptr.
-    std::vector<PacketBuffer*> read_all(PcapReader& r, int limit = 100) {
-        std::vector<PacketBuffer*> out;
-        for (int i = 0; i < limit; ++i) {
-            PacketBuffer* b = r.read(&pool_);
-            if (is_end_of_input(b)) break;
-            out.push_back(b);
-            if (b) held_.push_back(b);
-        }
-        return out;
-    }
     PacketBuffer* packet(uint32_t len, uint32_t sec, uint32_t usec, uint32_t dir = DIR_RX, uint32_t trunc = 0) {
         PacketBuffer* b = pool_get(&pool_);
         for (uint32_t i = 0; i < len; ++i) b->data()[i] = static_cast<uint8_t>(i * 7 + len);
@@ -89,8 +74,6 @@ protected:
         b->trunc_len = trunc;
         return b;
     }
-    Pool pool_;
-    std::vector<PacketBuffer*> held_;
 };
 
 TEST_F(PcapFile, WriterLayout) {
@@ -104,13 +87,8 @@ TEST_F(PcapFile, WriterLayout) {
 
     std::vector<uint8_t> bytes = get_file(path);
     ASSERT_EQ(bytes.size(), 32u + 3 * 144);
-    EXPECT_EQ(get_net32(&bytes[0]), kPcapMagic);
-    EXPECT_EQ(get_net32(&bytes[4]), 1u);
-    EXPECT_EQ(get_net32(&bytes[8]), 1u);
-    EXPECT_EQ(get_net32(&bytes[12]), 43200u);
-    EXPECT_EQ(get_net32(&bytes[16]), 16u);
-    EXPECT_EQ(get_net32(&bytes[20]), 144u);
-    EXPECT_EQ(get_net32(&bytes[24]), 3u);
+    EXPECT_EQ(zm_test::each(std::vector<int>{0, 4, 8, 12, 16, 20, 24}, [&](int i) { return get_net32(&bytes[i]); }),
+              (std::vector<uint32_t>{kPcapMagic, 1, 1, 43200, 16, 144, 3}));
     // Directions: TX stays 2, NA and RX become 1. The 60-byte frame is padded.
     EXPECT_EQ(get_net32(&bytes[32 + 8]), 2u);
     EXPECT_EQ(get_net32(&bytes[32 + 144 + 8]), 1u);
@@ -233,107 +211,67 @@ TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
     EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
-TEST_F(PcapFile, HeaderChecks) {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;
-        PcapOpenResult want;
-    };
-    FileSpec bad_magic, bad_version, small_rec_hdr, small_record;
-    bad_magic.magic = 0xA1B2C3D4;
-    bad_version.version = 2;
-    small_rec_hdr.rec_hdr = 8;
-    small_record.rec_hdr = 16;
-    std::vector<uint8_t> tiny_record = make_file(small_record, {});
+// A short header, a bad magic and version 2 are refused with their messages in the class tests.
+TEST_F(PcapFile, HeaderLayoutChecks) {
+    std::vector<uint8_t> small_rec_hdr = make_file({.rec_hdr = 8}, {});
+    std::vector<uint8_t> tiny_record = make_file({}, {});
     put_net32(&tiny_record[20], 12);  // record size below its header size
-    std::vector<uint8_t> short_header = make_file(FileSpec{}, {});
-    short_header.resize(31);
-    Case cases[] = {
-        {"short", short_header, PcapOpenResult::short_header},
-        {"magic", make_file(bad_magic, {}), PcapOpenResult::bad_magic},
-        {"version", make_file(bad_version, {}), PcapOpenResult::bad_version},
-        {"rechdr", make_file(small_rec_hdr, {}), PcapOpenResult::bad_layout},
-        {"recsize", tiny_record, PcapOpenResult::bad_layout},
-    };
-    for (const Case& c : cases) {
-        std::string path = scratch(std::string("hdr_") + c.name);
-        put_file(path, c.bytes);
+    for (const auto& bytes : {small_rec_hdr, tiny_record}) {
+        std::string path = scratch("hdr_layout");
+        put_file(path, bytes);
         PcapReader r;
-        EXPECT_EQ(r.open(path), c.want) << c.name;
+        EXPECT_EQ(r.open(path), PcapOpenResult::bad_layout);
     }
     PcapReader r;
     EXPECT_EQ(r.open(scratch("does_not_exist")), PcapOpenResult::open_failed);
 }
 
 TEST_F(PcapFile, RecordCountBoundsReading) {
-    FileSpec f;
-    f.count = 3;
-    std::vector<Rec> five(5, Rec{100000, 0, 1, 0, 20});
-    std::string path = scratch("count_small");
-    put_file(path, make_file(f, five));
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    EXPECT_EQ(read_all(r).size(), 3u);
-    EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
-
-    // A count beyond the file ends at the file's end.
-    f.count = 1000000;
-    path = scratch("count_large");
-    put_file(path, make_file(f, std::vector<Rec>(2, Rec{100000, 0, 1, 0, 20})));
-    PcapReader r2;
-    ASSERT_EQ(r2.open(path), PcapOpenResult::ok);
-    EXPECT_EQ(read_all(r2).size(), 2u);
+    // A count below the records ends reading there; one beyond the file ends at its end.
+    for (auto [count, records, want] : {std::tuple{3u, 5, 3u}, std::tuple{1000000u, 2, 2u}}) {
+        std::string path = scratch("count");
+        put_file(path, make_file({.count = count}, std::vector<Rec>(records, Rec{100000, 0, 1, 0, 20})));
+        PcapReader r;
+        ASSERT_EQ(r.open(path), PcapOpenResult::ok);
+        EXPECT_EQ(read_all(r).size(), want) << count;
+        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+    }
 }
 
 TEST_F(PcapFile, MalformedRecordsAreSkippedOrEndInput) {
     ReportCapture cap;
+    Pool small;
+    pool_init(&small, 50);
     FileSpec f;
-    f.count = 4;
+    f.count = 5;
+    f.slot = 128;
     std::vector<Rec> recs = {
         {100000, 0, 1, 0, 20},
-        {100000, 0, 1, 0, 200},  // longer than its 64-byte slot
-        {100000, 0, 1, 0, 64},
+        {100000, 0, 1, 0, 200},  // longer than its 128-byte slot
+        {100000, 0, 1, 0, 100},  // longer than the buffers
+        {100000, 0, 1, 0, 30},
         {100000, 0, 1, 0, 40},
     };
     std::vector<uint8_t> bytes = make_file(f, recs);
-    bytes.resize(bytes.size() - 80 + 16 + 10);  // last record: header and 10 of its 40 bytes
+    bytes.resize(bytes.size() - 144 + 16 + 10);  // last record: header and 10 of its 40 bytes
     std::string path = scratch("malformed");
     put_file(path, bytes);
     PcapReader r;
     ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    auto got = read_all(r);
-    ASSERT_EQ(got.size(), 3u);
-    EXPECT_NE(got[0], nullptr);
+    std::vector<PacketBuffer*> got;
+    for (PacketBuffer* b; !is_end_of_input(b = r.read(&small));) got.push_back(b);
+    ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[1], nullptr);
-    ASSERT_NE(got[2], nullptr);
-    EXPECT_EQ(got[2]->frame, 3u);  // the skipped record keeps its number
-    EXPECT_EQ(got[2]->length(), 64u);
-    EXPECT_TRUE(cap.contains("record 2 holds 200 bytes in a slot of 64"));
-    EXPECT_TRUE(cap.contains("record 4 is cut short"));
-}
-
-TEST_F(PcapFile, FrameLargerThanTheBufferIsSkipped) {
-    ReportCapture cap;
-    Pool small;
-    pool_init(&small, 50);
-    FileSpec f;
-    f.count = 3;
-    f.slot = 128;
-    std::string path = scratch("maxmtu");
-    put_file(path, make_file(f, {{100000, 0, 1, 0, 20}, {100000, 0, 1, 0, 100}, {100000, 0, 1, 0, 30}}));
-    PcapReader r;
-    ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    PacketBuffer* a = r.read(&small);
-    PacketBuffer* b = r.read(&small);
-    PacketBuffer* c = r.read(&small);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(b, nullptr);
-    ASSERT_NE(c, nullptr);
-    EXPECT_EQ(c->frame, 3u);
+    EXPECT_EQ(got[2], nullptr);
+    ASSERT_TRUE(got[0] && got[3]);
+    EXPECT_EQ(got[3]->frame, 4u);  // skipped records keep their numbers
+    EXPECT_EQ(got[3]->length(), 30u);
+    EXPECT_EQ(r.fetch(&small, 3), nullptr);
+    EXPECT_TRUE(cap.contains("record 2 holds 200 bytes in a slot of 128"));
     EXPECT_TRUE(cap.contains("bad maxmtu size")); EXPECT_TRUE(cap.contains("for frame size 100"));
-    EXPECT_EQ(r.fetch(&small, 2), nullptr);
-    buffer_free(a);
-    buffer_free(c);
+    EXPECT_TRUE(cap.contains("record 5 is cut short"));
+    buffer_free(got[0]);
+    buffer_free(got[3]);
     pool_destroy(&small);
 }
 
@@ -345,26 +283,21 @@ TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
     put_file(path, make_file(f, std::vector<Rec>(4, Rec{200000, 4295 * 7, 1, 0, 30})));
     PcapReader r;
     ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-    PacketBuffer* first = r.read(&pool_);
-    PacketBuffer* second = r.read(&pool_);
-    ASSERT_NE(second, nullptr);
-    held_.push_back(first);
-    held_.push_back(second);
+    auto two = read_all(r, 2);
+    ASSERT_EQ(two.size(), 2u);
+    PacketBuffer* second = two[1];
     EXPECT_EQ(r.fetch(&pool_, 0), nullptr);
     EXPECT_EQ(r.fetch(&pool_, 3), nullptr);  // not read yet
     PacketBuffer* again = r.fetch(&pool_, 2);
     ASSERT_NE(again, nullptr);
     held_.push_back(again);
-    EXPECT_EQ(again->frame, 2u);
-    EXPECT_EQ(again->usec, 7u);
-    EXPECT_EQ(again->sec, second->sec);
+    EXPECT_EQ(std::make_tuple(again->frame, again->usec, again->sec), std::make_tuple(2u, 7u, second->sec));
     ASSERT_EQ(again->length(), second->length());
     EXPECT_EQ(0, memcmp(again->data(), second->data(), again->length()));
-    PacketBuffer* third = r.read(&pool_);
-    ASSERT_NE(third, nullptr);
-    held_.push_back(third);
-    EXPECT_EQ(third->frame, 3u);
-    EXPECT_EQ(third->data()[0], 2);
+    auto rest = read_all(r, 1);
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0]->frame, 3u);
+    EXPECT_EQ(rest[0]->data()[0], 2);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Fixtures shared by the unit tests: scratch files, a time-zone switch, the shipped protocol library.
+// Fixtures shared by the unit tests: scratch files, a time-zone switch, the shipped protocol library,
+// a reader fixture for capture formats, and a helper to compare a column of results at once.
 #pragma once
 
 #include <sys/stat.h>
@@ -12,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "core/buffer.h"
+#include "media/media.h"
 #include "pdl/library_load.h"
 #include "pdl/protodb.h"
 
@@ -76,5 +81,37 @@ inline zm::ProtoDb& shipped_database() {
     }();
     return *db;
 }
+
+// `f` applied to each item, in order: one comparison instead of one per item.
+template <class C, class F>
+auto each(const C& items, F f) {
+    std::vector<decltype(f(*items.begin()))> out;
+    for (const auto& x : items) out.push_back(f(x));
+    return out;
+}
+
+// A pool of 1518-byte buffers and a reader's output kept until the test ends.
+class ReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override { zm::pool_init(&pool_, 1518); }
+    void TearDown() override {
+        for (zm::PacketBuffer* b : held_) zm::buffer_free(b);
+        zm::pool_destroy(&pool_);
+    }
+    // Reads until end of input (at most `limit` calls); skipped records give nullptr.
+    template <class Reader>
+    std::vector<zm::PacketBuffer*> read_all(Reader& r, int limit = 100) {
+        std::vector<zm::PacketBuffer*> out;
+        for (int i = 0; i < limit; ++i) {
+            zm::PacketBuffer* b = r.read(&pool_);
+            if (zm::is_end_of_input(b)) break;
+            out.push_back(b);
+            if (b) held_.push_back(b);
+        }
+        return out;
+    }
+    zm::Pool pool_;
+    std::vector<zm::PacketBuffer*> held_;
+};
 
 }  // namespace zm_test

@@ -58,47 +58,6 @@ std::pair<int, int> head(const Sent& s) {
     return {(s.bytes[0] << 8) | s.bytes[1], (s.bytes[2] << 8) | s.bytes[3]};
 }
 
-TEST(TftpTransfer, GetOfTwoFullBlocksEndsWithAnEmptyThird) {
-    ScriptedHost host;
-    TftpTransfer t(TftpDirection::get, true, kServer, host);
-    ASSERT_TRUE(t.prepare("file"));
-    t.start();
-    ASSERT_EQ(host.sent.size(), 1u);
-    EXPECT_EQ(host.sent[0].bytes,
-              (std::vector<uint8_t>{0, 1, 'f', 'i', 'l', 'e', 0, 'o', 'c', 't', 'e', 't', 0}));
-    deliver(t, kTid, data_packet(1, std::string(512, 'a')));
-    deliver(t, kTid, data_packet(2, std::string(512, 'b')));
-    EXPECT_FALSE(t.finished());
-    deliver(t, kTid, data_packet(3, ""));
-    ASSERT_TRUE(t.finished());
-    EXPECT_FALSE(t.failed());
-    EXPECT_EQ(t.byte_count(), 1024u);
-    EXPECT_EQ(host.output, std::string(512, 'a') + std::string(512, 'b'));
-    ASSERT_EQ(host.sent.size(), 4u);
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(head(host.sent[i]), std::make_pair(4, i));
-        EXPECT_EQ(host.sent[i].to, kTid);
-    }
-}
-
-TEST(TftpTransfer, PutSendsBlocksUntilTheShortOneIsAcknowledged) {
-    for (size_t size : {size_t(0), size_t(512), size_t(1000)}) {
-        ScriptedHost host;
-        host.input = std::string(size, 'x');
-        TftpTransfer t(TftpDirection::put, true, kServer, host);
-        ASSERT_TRUE(t.prepare("remote"));
-        t.start();
-        EXPECT_EQ(head(host.sent[0]).first, TFTP_WRQ);
-        for (uint16_t ack = 0; !t.finished() && ack < 10; ++ack) deliver(t, kTid, build_tftp_ack(ack));
-        ASSERT_TRUE(t.finished());
-        EXPECT_FALSE(t.failed()) << t.error();
-        EXPECT_EQ(t.byte_count(), size);
-        size_t blocks = size / 512 + 1;
-        ASSERT_EQ(host.sent.size(), 1 + blocks) << size;
-        EXPECT_EQ(host.sent.back().bytes.size(), 4 + size % 512);
-    }
-}
-
 TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     ScriptedHost host;
     TftpTransfer t(TftpDirection::put, true, kServer, host);
@@ -122,44 +81,37 @@ TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
 }
 
 TEST(TftpTransfer, LocalAndSocketFailures) {
-    {
+    // Each case: the direction, the failure set up after start, what happens next, the error.
+    struct Case {
+        TftpDirection dir;
+        bool ScriptedHost::*fail;
+        bool by_timer;
+        std::vector<uint8_t> reply;
+        const char* error;
+    };
+    const Case cases[] = {
+        {TftpDirection::get, &ScriptedHost::fail_write, false, data_packet(1, "abc"), "Error in Tcl_Write"},
+        {TftpDirection::put, &ScriptedHost::fail_read, false, build_tftp_ack(0), "Error in Tcl_Read"},
+        {TftpDirection::get, &ScriptedHost::fail_send, true, {}, "Tftp: Error in sendto"},
+        {TftpDirection::get, &ScriptedHost::fail_send, false, data_packet(1, std::string(512, 'a')),
+         "System error in sendto"},
+    };
+    for (const Case& c : cases) {
         ScriptedHost host;
-        host.fail_write = true;
-        TftpTransfer t(TftpDirection::get, true, kServer, host);
+        TftpTransfer t(c.dir, true, kServer, host);
         ASSERT_TRUE(t.prepare("f"));
         t.start();
-        deliver(t, kTid, data_packet(1, "abc"));
-        EXPECT_EQ(t.error(), "Error in Tcl_Write");
-        EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));
-    }
-    {
-        ScriptedHost host;
-        host.fail_read = true;
-        TftpTransfer t(TftpDirection::put, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
-        deliver(t, kTid, build_tftp_ack(0));
-        EXPECT_EQ(t.error(), "Error in Tcl_Read");
-    }
-    {
-        ScriptedHost host;
-        TftpTransfer t(TftpDirection::get, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
-        host.fail_send = true;
-        t.on_timer();
-        EXPECT_EQ(t.error(), "Tftp: Error in sendto");
-    }
-    {
-        ScriptedHost host;
-        TftpTransfer t(TftpDirection::get, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
-        host.fail_send = true;
-        deliver(t, kTid, data_packet(1, std::string(512, 'a')));
-        EXPECT_EQ(t.error(), "System error in sendto");
+        host.*c.fail = true;
+        if (c.by_timer)
+            t.on_timer();
+        else
+            deliver(t, kTid, c.reply);
+        EXPECT_EQ(t.error(), c.error);
+        if (c.fail == &ScriptedHost::fail_write) {
+            EXPECT_EQ(head(host.sent.back()), std::make_pair(5, 0));  // the server is told
+        }
         t.on_receive_error();  // already over: keeps the first error
-        EXPECT_EQ(t.error(), "System error in sendto");
+        EXPECT_EQ(t.error(), c.error);
     }
 }
 
