@@ -134,17 +134,10 @@ int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
 }
 
 int create_ascii(const char* name, Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    const char* charset = "ASCII";
-    const OptSpec table[] = {
-        {"-charset", OPT_STRING, 0, &charset, "Character set used in displaying data, ASCII/EBCDIC (defaults to ASCII)"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    if (parse_options(interp, &argc, argv, table, 0) != TCL_OK) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} ?options?");
-        return 1;
-    }
+    CharSet charset = CHARSET_ASCII;
+    if (!parse_charset_option(interp, kModule, argc, argv, &charset)) return 1;
     auto r = std::make_unique<AsciiDecode>(name, kModule, netif, true);
-    r->charset = parse_charset(interp, kModule, charset);
+    r->charset = charset;
     create_renderer_command(interp, std::move(r), ascii_proc);
     return 0;
 }

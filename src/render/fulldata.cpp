@@ -41,22 +41,29 @@ int fulldata_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const o
 }
 
 int create_fulldata(const char* name, Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
+    CharSet charset = CHARSET_ASCII;
+    if (!parse_charset_option(interp, kModule, argc, argv, &charset)) return 1;
+    auto r = std::make_unique<FullData>(name, kModule, netif, false);
+    r->charset = charset;
+    create_renderer_command(interp, std::move(r), fulldata_proc);
+    return 0;
+}
+
+}  // namespace
+
+bool parse_charset_option(Tcl_Interp* interp, const char* module, int argc, const char** argv, CharSet* out) {
     const char* charset = "ASCII";
     const OptSpec table[] = {
         {"-charset", OPT_STRING, 0, &charset, "Character set used in displaying data, ASCII/EBCDIC (defaults to ASCII)"},
         {nullptr, OPT_END, 0, nullptr, nullptr},
     };
     if (parse_options(interp, &argc, argv, table, 0) != TCL_OK) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} ?options?");
-        return 1;
+        report(interp, module, __LINE__, LOG_FAULT, "Usage: {renderer} ?options?");
+        return false;
     }
-    auto r = std::make_unique<FullData>(name, kModule, netif, false);
-    r->charset = parse_charset(interp, kModule, charset);
-    create_renderer_command(interp, std::move(r), fulldata_proc);
-    return 0;
+    *out = parse_charset(interp, module, charset);
+    return true;
 }
-
-}  // namespace
 
 CharSet parse_charset(Tcl_Interp* interp, const char* module, const char* text) {
     if (std::strcmp(text, "ASCII") == 0) return CHARSET_ASCII;

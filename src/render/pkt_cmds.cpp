@@ -114,6 +114,16 @@ bool flag_options(Tcl_Interp* interp, Words& w, const OptSpec* table, const char
     return true;
 }
 
+// "-hex" and "-value", shared by pkt_val and pkt_getinststr.
+bool value_options(Tcl_Interp* interp, Words& w, const char* usage_text, int* hex, int* value_only) {
+    const OptSpec table[] = {
+        {"-hex", OPT_CONSTANT, 1, hex, "Return value in hex format"},
+        {"-value", OPT_CONSTANT, 1, value_only, "Return value only and not the matched filter string"},
+        {nullptr, OPT_END, 0, nullptr, nullptr},
+    };
+    return flag_options(interp, w, table, usage_text);
+}
+
 // ---- registry commands -------------------------------------------------------
 
 int cmd_pkts(ClientData, Tcl_Interp* interp, Words&) {
@@ -348,12 +358,7 @@ int cmd_pkt_dump_decode(ClientData, Tcl_Interp* interp, Words& w) {
 int cmd_pkt_val(ClientData, Tcl_Interp* interp, Words& w) {
     static constexpr const char* kUsage = "Usage: pkt_val {packet handle} ?options?";
     int hex = 0, value_only = 0;
-    const OptSpec table[] = {
-        {"-hex", OPT_CONSTANT, 1, &hex, "Return value in hex format"},
-        {"-value", OPT_CONSTANT, 1, &value_only, "Return value only and not the matched filter string"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    if (!flag_options(interp, w, table, kUsage)) return TCL_ERROR;
+    if (!value_options(interp, w, kUsage, &hex, &value_only)) return TCL_ERROR;
     if (w.argc < 4) return usage(interp, "Usage: pkt_val {cmd} {string} {pkt handle}");
     std::string cmd = w[1];
     if (cmd != "get" && cmd != "next" && cmd != "all")
@@ -430,12 +435,7 @@ int cmd_pkt_fieldinfo(ClientData, Tcl_Interp* interp, Words& w) {
 int cmd_pkt_getinststr(ClientData, Tcl_Interp* interp, Words& w) {
     static constexpr const char* kUsage = "Usage: pkt_getinststr {pdf} {inst_num} {pkt handle} ?options?";
     int hex = 0, value_only = 0;
-    const OptSpec table[] = {
-        {"-hex", OPT_CONSTANT, 1, &hex, "Return value in hex format"},
-        {"-value", OPT_CONSTANT, 1, &value_only, "Return value only and not the matched filter string"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    if (!flag_options(interp, w, table, kUsage)) return TCL_ERROR;
+    if (!value_options(interp, w, kUsage, &hex, &value_only)) return TCL_ERROR;
     if (w.argc < 4) return usage(interp, kUsage);
     std::vector<PathEntry> pattern;
     std::string error;

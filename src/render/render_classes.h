@@ -19,5 +19,7 @@ void register_saver_class();
 
 // "ASCII" or "EBCDIC"; anything else is reported (Warning) and gives ASCII.
 CharSet parse_charset(Tcl_Interp* interp, const char* module, const char* text);
+// Parses a renderer's only option, "-charset"; false after reporting the usage.
+bool parse_charset_option(Tcl_Interp* interp, const char* module, int argc, const char** argv, CharSet* out);
 
 }  // namespace zm
