@@ -236,8 +236,11 @@ int cmd_pkt_compose(ClientData, Tcl_Interp* interp, Words& w) {
         if (timestamp && !parse_timestamp(timestamp, &when))
             return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Bad \"-timestamp\" \"%s\"", timestamp);
         if (build_packet(buffer.get(), filter ? filter : "", base, timestamp ? &when : nullptr, dir,
-                         static_cast<uint32_t>(truncated)) != 0)
+                         static_cast<uint32_t>(truncated)) != 0) {
+            // The encoder has reported why; the result says what failed.
+            Tcl_SetObjResult(interp, Tcl_NewStringObj("pkt_compose failed: packet not built", -1));
             return TCL_ERROR;
+        }
     }
     uint32_t handle = saved_packets().save(std::move(buffer));
     Tcl_SetObjResult(interp, Tcl_ObjPrintf("%lu", static_cast<unsigned long>(handle)));
