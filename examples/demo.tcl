@@ -45,6 +45,7 @@ foreach {part title} {
     fsm     "State machines"
     snmp    "SNMP"
     mib     "MIB database"
+    ospf    "OSPF link-state database"
 } {
     set file [file join [file dirname [info script]] $part.tcl]
     if {[file exists $file]} {

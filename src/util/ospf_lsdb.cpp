@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 
 #include <cstdio>
+#include <strings.h>
 
 namespace zm {
 namespace {
@@ -41,6 +42,16 @@ void append_body(std::string& out, const OspfLsa& lsa) {
     default:
         break;
     }
+}
+
+// A request carries the identifier as hex digits whose case the decoder
+// chooses; scripts may have written it in either case.
+OspfLsdb::iterator find_ad_id(OspfLsdb& lsdb, const std::string& id) {
+    auto it = lsdb.find(id);
+    if (it != lsdb.end()) return it;
+    for (it = lsdb.begin(); it != lsdb.end(); ++it)
+        if (it->first.size() == id.size() && strncasecmp(it->first.c_str(), id.c_str(), id.size()) == 0) return it;
+    return lsdb.end();
 }
 
 }  // namespace
@@ -128,7 +139,7 @@ std::vector<std::string> ospf_answer_ls_request(OspfLsdb& lsdb, long entries,
     for (long i = entries - 1; i >= 0; --i) {
         std::optional<std::string> id = ad_id_of(i);
         if (id && id->rfind("0x", 0) == 0) id->erase(0, 2);
-        auto it = id ? lsdb.find(*id) : lsdb.end();
+        auto it = id ? find_ad_id(lsdb, *id) : lsdb.end();
         if (it == lsdb.end()) {
             *bad_request = true;
             break;
