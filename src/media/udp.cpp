@@ -92,6 +92,8 @@ int udp_open(MediaPort& port, int argc, const char** argv) {
         report(port.interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to %s open", kClassName);
         return 1;
     }
+    // Words 1 to 3 are the interface name, class and base node.
+    warn_ignored_words(port.interp, "netif", __LINE__, "netif", count - 4, words.data() + 4);
     if (std::strcmp(port.base_node ? port.base_node : "", kBaseNode) != 0) {
         report(port.interp, kModule, __LINE__, LOG_FAULT, "%s media *must* have %s as its base-node", kClassName, kBaseNode);
         return 1;
