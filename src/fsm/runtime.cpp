@@ -180,14 +180,14 @@ void append_params(std::string& script, const Event& e, const PacketBuffer* buff
         case PARAM_TIMEOUT:
             script += ' ';
             if (e.kind == EV_TIMEOUT)
-                append_element(script, e.spec);
+                append_element(script, e.argument);
             else
                 script += "{}";
             break;
         case PARAM_EVENT:
             script += ' ';
             if (e.kind == EV_EVENT)
-                append_element(script, e.spec);
+                append_element(script, e.argument);
             else
                 script += kKindWords[e.kind];
             break;
@@ -221,13 +221,13 @@ const Event* choose_event(Instance* inst, const Posted& p) {
             break;
         }
         case EV_EVENT:
-            if (!e.action.empty() && e.spec == p.name) return &e;
+            if (!e.action.empty() && e.argument == p.name) return &e;
             break;
         case EV_TIMEOUT: {
-            report(inst->interp_, kModule, __LINE__, LOG_CODE, "timeout occured %s", e.spec.c_str());
-            if (e.action.empty() || std::strncmp(e.spec.c_str(), p.name, e.spec.size()) != 0) break;
+            report(inst->interp_, kModule, __LINE__, LOG_CODE, "timeout occured %s", e.argument.c_str());
+            if (e.action.empty() || std::strncmp(e.argument.c_str(), p.name, e.argument.size()) != 0) break;
             // A timer whose own name matches wins over one whose name is only a prefix.
-            if (timer_record_name(inst, e.spec) == p.name) return &e;
+            if (timer_record_name(inst, e.argument) == p.name) return &e;
             if (!prefix_hit) prefix_hit = &e;
             break;
         }
@@ -291,7 +291,7 @@ bool compile_filters(Instance* inst, Netif* n, Tcl_Interp* interp) {
     for (const State& s : inst->def_->states) {
         for (const Event& e : s.events) {
             if (e.kind != EV_INPDU) continue;
-            std::string script = "return \"" + e.spec + "\"";
+            std::string script = "return \"" + e.argument + "\"";
             int code;
             {
                 ObjName obj(interp, inst->object_name_);
@@ -391,7 +391,7 @@ void fsm_transition(Instance* inst, const char* state_name) {
             report(interp, kModule, __LINE__, LOG_CODE, "removing event \"%s:%d\" from state \"%s:%d\"",
                    e.head.word.c_str(), e.index, old->name.c_str(), old->index);
             if (e.kind == EV_INPDU) remove_filter(inst->filter_cell(old->index, e.index), false);
-            if (e.kind == EV_TIMEOUT) cancel_timer(inst, timer_record_name(inst, e.spec));
+            if (e.kind == EV_TIMEOUT) cancel_timer(inst, timer_record_name(inst, e.argument));
         }
     }
     inst->current_ = s;

@@ -84,12 +84,12 @@ struct Event {
     bool use_params = false;           // the action is a method word run with its parameters
     std::vector<SdlParam> params;
     std::string action;
-    std::string spec;                  // spec_text(), set when the definition is added
+    std::string argument;              // argument_text(), set when the definition is added
 
     // The argument the runtime uses: the filter text of an inpdu event, the
     // name of an event or of a timeout ("" when the head has no argument).
     // A variable reference keeps its "$" so that it is substituted.
-    std::string spec_text() const;
+    std::string argument_text() const;
 };
 
 struct State {

@@ -30,7 +30,7 @@ List* append(List* list, Make&& make_list) {
 
 }  // namespace
 
-std::string Event::spec_text() const {
+std::string Event::argument_text() const {
     if (head.args.empty()) return {};
     const SdlArg& a = head.args.front();
     switch (a.kind) {
@@ -58,7 +58,7 @@ const Definition* DefinitionList::add(std::unique_ptr<Definition> def) {
         for (size_t j = 0; j < s.events.size(); ++j) {
             s.events[j].index = static_cast<int>(j);
             s.events[j].state = &s;
-            s.events[j].spec = s.events[j].spec_text();
+            s.events[j].argument = s.events[j].argument_text();
         }
         if (static_cast<int>(s.events.size()) > def->max_events) def->max_events = static_cast<int>(s.events.size());
     }

@@ -225,11 +225,11 @@ MibObject* MibDatabase::find(int key, const std::string& name) {
 
 namespace {
 
-void split_spec(const std::string& spec, std::string& name, std::string& attr, bool& has_attr) {
-    size_t dot = spec.find('.');
+void split_path(const std::string& path, std::string& name, std::string& attr, bool& has_attr) {
+    size_t dot = path.find('.');
     has_attr = dot != std::string::npos;
-    name = spec.substr(0, dot);
-    attr = has_attr ? spec.substr(dot + 1) : std::string();
+    name = path.substr(0, dot);
+    attr = has_attr ? path.substr(dot + 1) : std::string();
 }
 
 const MibAttribute* by_name(const MibObject& obj, const std::string& attr) {
@@ -252,10 +252,10 @@ const MibAttribute* by_number(const MibObject& obj, const std::string& attr) {
 
 }  // namespace
 
-std::optional<std::string> MibDatabase::oid(int key, const std::string& spec) {
+std::optional<std::string> MibDatabase::oid(int key, const std::string& path) {
     std::string name, attr;
     bool has_attr;
-    split_spec(spec, name, attr, has_attr);
+    split_path(path, name, attr, has_attr);
     MibObject* obj = find(key, name);
     if (!obj) return std::nullopt;
     std::string result = obj->oid;
@@ -289,10 +289,10 @@ std::optional<std::string> MibDatabase::name(int key, const std::string& oid) {
     return std::nullopt;
 }
 
-std::optional<std::string> MibDatabase::letter(int key, const std::string& spec, MibField field) {
+std::optional<std::string> MibDatabase::letter(int key, const std::string& path, MibField field) {
     std::string name, attr;
     bool has_attr;
-    split_spec(spec, name, attr, has_attr);
+    split_path(path, name, attr, has_attr);
     MibObject* obj = find(key, name);
     if (!obj) return std::nullopt;
     std::string result;

@@ -60,11 +60,11 @@ public:
     int register_image(MibImage image);
 
     // "oid": NAME or NAME.ATTR (ATTR by name).
-    std::optional<std::string> oid(int key, const std::string& spec);
+    std::optional<std::string> oid(int key, const std::string& path);
     // "name": the object or attribute whose OID is `oid`, among loaded objects only.
     std::optional<std::string> name(int key, const std::string& oid);
     // "syntax", "access", "status": NAME alone answers "P" / "NA" / "NA".
-    std::optional<std::string> letter(int key, const std::string& spec, MibField field);
+    std::optional<std::string> letter(int key, const std::string& path, MibField field);
 
     // Adds (or replaces) an object in the key-0 table; attributes are
     // (name, syntax code) pairs, numbered under `oid` by position.

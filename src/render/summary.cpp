@@ -294,26 +294,26 @@ int summary_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const ob
 
 // Parses the column list into items and the header; false after a report.
 bool parse_columns(Tcl_Interp* interp, Summary* s, const char* command, const char* text) {
-    SplitList specs(text);
-    if (!specs.ok) {
+    SplitList column_words(text);
+    if (!column_words.ok) {
         report(interp, kModule, __LINE__, LOG_FAULT, "bad list passed to \"%s\"", command);
         return false;
     }
     s->header.assign(kHeaderWidth, ' ');
     size_t offset = 0;
-    for (int c = 0; c < specs.count; ++c) {
-        SplitList spec(specs.words[c]);
-        if (!spec.ok) {
-            report(interp, kModule, __LINE__, LOG_FAULT, "bad sub list \"%s\" passed to \"%s\"", specs.words[c],
+    for (int c = 0; c < column_words.count; ++c) {
+        SplitList column(column_words.words[c]);
+        if (!column.ok) {
+            report(interp, kModule, __LINE__, LOG_FAULT, "bad sub list \"%s\" passed to \"%s\"", column_words.words[c],
                    command);
             return false;
         }
         char* end = nullptr;
-        long width = spec.count >= 2 ? std::strtol(spec.words[0], &end, 0) : 0;
-        if (spec.count < 2 || !end || *end != '\0' || width < 1) {
+        long width = column.count >= 2 ? std::strtol(column.words[0], &end, 0) : 0;
+        if (column.count < 2 || !end || *end != '\0' || width < 1) {
             report(interp, kModule, __LINE__, LOG_FAULT,
                    "bad column \"%s\" passed to \"%s\": a width of at least 1 and a title expected",
-                   specs.words[c], command);
+                   column_words.words[c], command);
             return false;
         }
         if (offset + static_cast<size_t>(width) > kHeaderWidth) {
@@ -322,12 +322,12 @@ bool parse_columns(Tcl_Interp* interp, Summary* s, const char* command, const ch
             return false;
         }
         size_t w = static_cast<size_t>(width);
-        std::string_view title = spec.words[1];
+        std::string_view title = column.words[1];
         size_t shown = std::min(title.size(), w);
         s->header.replace(offset, shown, title.data(), shown);
-        for (int k = 2; k < spec.count; ++k) {
+        for (int k = 2; k < column.count; ++k) {
             auto item = std::make_unique<ColumnItem>(
-                ColumnItem{s, std::string(title.substr(0, kTitleMax)), offset, w, spec.words[k], KIND_UNRESOLVED});
+                ColumnItem{s, std::string(title.substr(0, kTitleMax)), offset, w, column.words[k], KIND_UNRESOLVED});
             resolve_item(interp, s, item.get());
             s->items.push_back(std::move(item));
         }

@@ -78,9 +78,9 @@ TEST(SdlCompile, ActionBlocksCommentsAndStrings) {
     const State& s = c.def("m")->states[0];
     ASSERT_EQ(s.events.size(), 2u);
     const Event& in = s.events[0];
-    EXPECT_EQ(std::make_tuple(in.kind, in.spec, in.action, in.use_params),
+    EXPECT_EQ(std::make_tuple(in.kind, in.argument, in.action, in.use_params),
               std::make_tuple(EV_INPDU, std::string("IPX_HDR ttl=$x"), std::string("\n  puts hi\n#}"), false));
-    EXPECT_EQ(s.events[1].spec + " " + s.events[1].action, "go go_method");
+    EXPECT_EQ(s.events[1].argument + " " + s.events[1].action, "go go_method");
 }
 
 TEST(SdlCompile, NumbersHexStringsAndParameters) {
@@ -114,7 +114,7 @@ TEST(SdlCompile, HeadOptionsAndArgumentKinds) {
     EXPECT_EQ(std::make_tuple(h.args[1].number, h.args[3].text), std::make_tuple(7u, std::string("v")));
     EXPECT_TRUE(h.args[4].field && !h.args[5].field);
     EXPECT_EQ(c.out, "unknown field NOPE.f\n");
-    EXPECT_EQ(c.def("m")->states[0].events[0].spec, "t1");
+    EXPECT_EQ(c.def("m")->states[0].events[0].argument, "t1");
 }
 
 TEST(SdlCompile, SyntaxErrorsNameLineAndToken) {
