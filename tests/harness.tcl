@@ -51,6 +51,27 @@ proc read_file {path} {
     try { read $f } finally { close $f }
 }
 
+# Runs a script in a fresh shell whose working directory is `dir` (the
+# scratch directory by default); returns what it printed after the start-up
+# banner, standard output and error together, report lines without time
+# stamps or source lines.
+proc run_child {script {dir ""}} {
+    if {$dir eq ""} { set dir $::zm_scratch }
+    set path [file join $::zm_scratch child.tcl]
+    write_file $path "set ZM_LOG_TSTAMP 0; set ZM_LOG_FILEINFO 0\ncd [list $dir]\nputs ===\n$script\n"
+    catch {exec $::zm_shell $path 2>@1} out
+    return [string range $out [expr {[string first ===\n $out] + 4}] end]
+}
+
+# An Ethernet frame carrying an IPv4 UDP datagram from port 1000 to `port`.
+proc udp_frame {port {payload abcd}} {
+    set len [expr {8 + [string length $payload]}]
+    set eth [binary format H12H12S 020000000001 020000000002 0x0800]
+    set ip [binary format ccSSSccSII 0x45 0 [expr {20 + $len}] 1 0 64 17 0 0x0a000001 0x0a000002]
+    set udp [binary format SSSS 1000 $port $len 0]
+    return "$eth$ip$udp$payload"
+}
+
 # Starts a python3 helper whose first line is "port N"; returns {channel port}.
 # The helper stops when its standard input closes.
 proc start_helper {args} {

@@ -28,11 +28,6 @@
 
 namespace eval ::capture {}
 
-# Bytes of a hex string ("0a0b0c...").
-proc ::capture::hex {text} {
-    return [binary format H* [string map {" " ""} $text]]
-}
-
 # File seconds for a time given as seconds since the epoch (local civil time).
 proc ::capture::file_seconds {epoch_seconds} {
     set cycle {0 31 60 91 121 152 182 213 244 274 305 335
@@ -86,10 +81,7 @@ proc ::capture::write_fixed_slot {path frames args} {
     return $path
 }
 
-# The Sniffer magic and records.
-proc ::capture::sniffer_magic {} {
-    return "TRSNIFF data    \x1a"
-}
+# Sniffer records.
 proc ::capture::sniffer_record {type body} {
     return "[binary format sss $type [string length $body] 0]$body"
 }
@@ -111,7 +103,7 @@ proc ::capture::sniffer_eof {} {
 # Writes a Sniffer file: the magic followed by the given records.
 proc ::capture::write_sniffer {path records} {
     set f [open $path wb]
-    puts -nonewline $f [::capture::sniffer_magic][join $records ""]
+    puts -nonewline $f "TRSNIFF data    \x1a[join $records ""]"
     close $f
     return $path
 }
