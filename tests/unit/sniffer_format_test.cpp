@@ -1,7 +1,6 @@
 // Sniffer capture files: built record by record here or with the writer, then read back.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -74,13 +73,32 @@ using Buffers = std::vector<PacketBuffer*>;
 auto secs(const Buffers& v) { return each(v, [](PacketBuffer* b) { return int64_t{b->sec}; }); }
 auto dirs(const Buffers& v) { return each(v, [](PacketBuffer* b) { return b->direction; }); }
 
+// A frame for the writer: its length, time and direction.
+struct Out {
+    uint32_t len, sec, usec = 0, dir = DIR_NA;
+};
+
 class SnifferFile : public zm_test::ReaderTest {
 protected:
-    // Opens the bytes as a file; the reader must accept it.
+    // Opens the file; the reader must accept it.
+    void open(SnifferReader& r, const std::string& path) { ASSERT_EQ(r.open(path), SnifferOpenResult::ok); }
     void open(SnifferReader& r, const SnifferBytes& bytes, const std::string& name) {
-        std::string path = scratch(name);
-        put_file(path, bytes.v);
-        ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+        put_file(scratch(name), bytes.v);
+        open(r, scratch(name));
+    }
+    // Writes the frames (frame i filled with 0x40 + i) through the writer.
+    void write(const std::string& path, const char* base, const std::vector<Out>& frames) {
+        SnifferWriter w;
+        ASSERT_TRUE(w.open(path));
+        for (size_t i = 0; i < frames.size(); ++i) {
+            PacketBuffer* b = pool_get(&pool_);
+            b->append(frames[i].len);
+            std::memset(b->data(), 0x40 + static_cast<int>(i), frames[i].len);
+            std::tie(b->sec, b->usec, b->direction) = std::tie(frames[i].sec, frames[i].usec, frames[i].dir);
+            EXPECT_TRUE(w.write(b, base));
+            buffer_free(b);
+        }
+        ASSERT_TRUE(w.finish());
     }
 };
 
@@ -91,9 +109,6 @@ TEST_F(SnifferFile, TickTimeAndVersionRecord) {
     SnifferBytes f;
     f.version(1, 1).frame(1193180, 1, 0, 60).frame(0, 0, 2, 60).frame(0, -1, 0, 60).eof();
     open(r, f, "ticks");
-    EXPECT_EQ(r.major(), 4);
-    EXPECT_EQ(r.minor(), 9);
-    EXPECT_EQ(r.network_type(), 1);
     int64_t midnight = 803174400;  // 1995-06-15 00:00 UTC
     EXPECT_EQ(r.start_midnight(), midnight);
     EXPECT_EQ(r.start_time(), midnight + 8 * 3600);
@@ -104,9 +119,7 @@ TEST_F(SnifferFile, TickTimeAndVersionRecord) {
     // 1193180 ticks of 0.838 µs are one second; hours are signed.
     EXPECT_EQ(secs(got), (std::vector<int64_t>{midnight + 3601, midnight + 2 * 86400, midnight - 3600}));
     EXPECT_EQ(got[0]->usec, 0u);
-    EXPECT_EQ(got[2]->frame, 3u);
-    EXPECT_EQ(got[0]->length(), 60u);
-    EXPECT_EQ(got[0]->data()[59], 0xAB);
+    EXPECT_EQ(std::make_tuple(got[0]->length(), got[0]->data()[59]), std::make_tuple(60u, uint8_t{0xAB}));
 }
 
 TEST_F(SnifferFile, TimeUnits) {
@@ -155,58 +168,49 @@ TEST_F(SnifferFile, DirectionAndTrueSize) {
 }
 
 TEST_F(SnifferFile, CompressionMarker) {
-    for (uint16_t follower : {uint16_t{0xFFFF}, uint16_t{5}, uint16_t{0x1234}}) {
+    // A record type outside 0..4 after the marker means a compressed file: it opens but yields nothing.
+    for (uint16_t follower : {uint16_t{0xFFFF}, uint16_t{5}, uint16_t{0x1234}, kSnifferFrameRecord}) {
+        bool compressed = follower != kSnifferFrameRecord;
         ReportCapture cap;
         SnifferReader r;
         SnifferBytes f;
-        f.version(1, 1).record(kSnifferMarkerRecord, {0, 0, 0, 0}).record(follower, {9, 9}).frame(0, 0, 0, 10);
-        open(r, f, "compressed");
-        EXPECT_TRUE(r.compressed()) << follower;
-        EXPECT_TRUE(cap.contains("Failed to open Compressed Sniffer file"));
-        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+        f.version(1, 1).record(kSnifferMarkerRecord, {0, 0, 0, 0});
+        if (compressed) f.record(follower, {9, 9});
+        f.frame(0, 0, 0, 10).frame(0, 0, 0, 11).eof();
+        open(r, f, "marker");
+        EXPECT_EQ(r.compressed(), compressed) << follower;
+        EXPECT_TRUE(cap.contains(compressed ? "Failed to open Compressed Sniffer file" : "UnCompressed"));
+        EXPECT_EQ(read_all(r).size(), compressed ? 0u : 2u) << follower;
     }
-    ReportCapture cap;
-    SnifferReader r;
-    SnifferBytes f;
-    f.version(1, 1).record(kSnifferMarkerRecord, {0, 0}).frame(0, 0, 0, 10).frame(0, 0, 0, 11).eof();
-    open(r, f, "uncompressed");
-    EXPECT_FALSE(r.compressed());
-    EXPECT_TRUE(cap.contains("UnCompressed"));
-    auto got = read_all(r);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[1]->length(), 11u);
 }
 
 TEST_F(SnifferFile, OpenRefusals) {
     struct Case {
         const char* name;
-        std::vector<uint8_t> bytes;
+        std::vector<uint8_t> bytes;  // none: the file does not exist
         SnifferOpenResult want;
     };
-    SnifferBytes eof_first, short_version;
-    eof_first.eof().frame(0, 0, 0, 10);
-    short_version.record(kSnifferVersionRecord, std::vector<uint8_t>(10, 0)).frame(0, 0, 0, 10);
     std::vector<uint8_t> bad_magic = SnifferBytes().v;
     bad_magic[16] = 0x1B;
     const Case cases[] = {
-        {"eof_first", eof_first.v, SnifferOpenResult::no_frames},
-        {"short_version", short_version.v, SnifferOpenResult::bad_version_record},
+        {"eof_first", SnifferBytes().eof().frame(0, 0, 0, 10).v, SnifferOpenResult::no_frames},
+        {"short_version", SnifferBytes().record(kSnifferVersionRecord, std::vector<uint8_t>(10, 0)).frame(0, 0, 0, 10).v,
+         SnifferOpenResult::bad_version_record},
         {"bad_magic", bad_magic, SnifferOpenResult::not_sniffer},
         {"short_magic", std::vector<uint8_t>(kSnifferMagic, kSnifferMagic + 10), SnifferOpenResult::not_sniffer},
+        {"no_such_file", {}, SnifferOpenResult::open_failed},
+        // Magic alone: nothing to read, but nothing wrong either.
+        {"magic_only", SnifferBytes().v, SnifferOpenResult::ok},
     };
     ReportCapture cap;
     for (const Case& c : cases) {
-        std::string path = scratch(c.name);
-        put_file(path, c.bytes);
+        if (!c.bytes.empty()) put_file(scratch(c.name), c.bytes);
         SnifferReader r;
-        EXPECT_EQ(r.open(path), c.want) << c.name;
+        EXPECT_EQ(r.open(scratch(c.name)), c.want) << c.name;
+        if (c.want == SnifferOpenResult::ok) {
+            EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+        }
     }
-    SnifferReader r;
-    EXPECT_EQ(r.open(scratch("no_such_file")), SnifferOpenResult::open_failed);
-    // Magic alone: nothing to read, but nothing wrong either.
-    SnifferReader empty;
-    open(empty, SnifferBytes(), "magic_only");
-    EXPECT_TRUE(is_end_of_input(empty.read(&pool_)));
 }
 
 TEST_F(SnifferFile, MalformedFramesAreSkippedOrEndInput) {
@@ -226,9 +230,7 @@ TEST_F(SnifferFile, MalformedFramesAreSkippedOrEndInput) {
     PacketBuffer* b = r.read(&small);
     ASSERT_NE(b, nullptr);
     ASSERT_FALSE(is_end_of_input(b));
-    EXPECT_EQ(b->frame, 1u);
-    EXPECT_EQ(b->length(), 40u);
-    EXPECT_EQ(b->data()[0], 0x11);
+    EXPECT_EQ(std::make_tuple(b->frame, b->length(), b->data()[0]), std::make_tuple(1u, 40u, uint8_t{0x11}));
     EXPECT_TRUE(is_end_of_input(r.read(&small)));
     EXPECT_TRUE(cap.contains("shorter than a frame header"));
     EXPECT_TRUE(cap.contains("bad maxmtu size for frame size"));
@@ -254,8 +256,7 @@ TEST_F(SnifferFile, FetchByIndex) {
     // Fetching leaves the reader where it was.
     auto rest = read_all(r);
     ASSERT_EQ(rest.size(), 1u);
-    EXPECT_EQ(rest[0]->frame, 3u);
-    EXPECT_EQ(rest[0]->data()[0], 3);
+    EXPECT_EQ(std::make_tuple(rest[0]->frame, rest[0]->data()[0]), std::make_tuple(3u, uint8_t{3}));
 }
 
 TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
@@ -264,19 +265,8 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
         // 10:30:15.250000 local time on a day before and one after 2000.
         for (int year : {1996, 2024}) {
             std::string path = scratch("written");
-            int64_t t = local_epoch_seconds(year - 1900, 6, 3, 10, 30, 15);
-            SnifferWriter w;
-            ASSERT_TRUE(w.open(path));
-            for (uint32_t i = 0; i < 2; ++i) {
-                PacketBuffer* b = pool_get(&pool_);
-                b->append(60 + i);
-                std::memset(b->data(), 0x40 + static_cast<int>(i), 60 + i);
-                b->sec = static_cast<uint32_t>(t + 86400 * i);
-                b->usec = 250000;
-                ASSERT_TRUE(w.write(b, "ENET_HDR"));
-                buffer_free(b);
-            }
-            ASSERT_TRUE(w.finish());
+            auto t = static_cast<uint32_t>(local_epoch_seconds(year - 1900, 6, 3, 10, 30, 15));
+            write(path, "ENET_HDR", {{60, t, 250000}, {61, t + 86400, 250000}});
 
             // The version record (ENET, PC ticks) and the first frame's record
             // header: 1815.25 s of ticks past the hour, hour 10, day 0.
@@ -296,7 +286,7 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
             EXPECT_EQ(get_little16(&v[v.size() - 6]), 3);
 
             SnifferReader r;
-            ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+            open(r, path);
             EXPECT_EQ(r.start_time(), t - 1);  // the packed time keeps even seconds
             auto got = read_all(r);
             ASSERT_EQ(got.size(), 2u);
@@ -304,7 +294,6 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
                 EXPECT_EQ(got[i]->sec, t + 86400 * i) << tz << year;
                 EXPECT_NEAR(got[i]->usec, 250000.0, 1.0);
                 EXPECT_EQ(got[i]->length(), 60 + i);
-                EXPECT_EQ(got[i]->direction, DIR_NA);
             }
         }
     }
@@ -313,31 +302,16 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
 TEST_F(SnifferFile, WriterTimesAtTheEdgesOfTheFormat) {
     TimeZone zone("UTC");
     ReportCapture cap;
-    // Writes frames of the given times; returns what reads back.
-    auto round_trip = [&](const char* name, const std::vector<std::pair<uint32_t, uint32_t>>& times) {
-        std::string path = scratch(name);
-        SnifferWriter w;
-        EXPECT_TRUE(w.open(path));
-        PacketBuffer* b = pool_get(&pool_);
-        b->append(20);
-        for (auto [sec, usec] : times) {
-            b->sec = sec;
-            b->usec = usec;
-            EXPECT_TRUE(w.write(b, "ENET_HDR"));
-        }
-        buffer_free(b);
-        EXPECT_TRUE(w.finish());
-        SnifferReader r;
-        EXPECT_EQ(r.open(path), SnifferOpenResult::ok);
-        return std::make_pair(r.start_time(), read_all(r));
-    };
     // The last 0.41 s of an hour, where the tick count no longer fits: later
     // frames never read back earlier than the ones before them.
     const uint32_t late = 1719799199;  // 2024-07-01 01:59:59
-    auto [start, got] = round_trip("late", {{late, 0}, {late, 500000}, {late, 600000}, {late, 999999}});
+    write(scratch("late"), "ENET_HDR", {{20, late, 0}, {20, late, 500000}, {20, late, 600000}, {20, late, 999999}});
     EXPECT_TRUE(cap.contains("frame 3 falls after the last tick of its hour; its time is clamped"));
     EXPECT_TRUE(cap.contains("frame 4 falls after the last tick of its hour"));
     EXPECT_FALSE(cap.contains("frame 2 falls"));
+    SnifferReader r;
+    open(r, scratch("late"));
+    auto got = read_all(r);
     ASSERT_EQ(got.size(), 4u);
     for (size_t i = 1; i < got.size(); ++i) {
         EXPECT_EQ(got[i]->sec, late) << i;
@@ -346,32 +320,20 @@ TEST_F(SnifferFile, WriterTimesAtTheEdgesOfTheFormat) {
     EXPECT_GE(got[3]->usec, 597000u);
 
     // A first frame from 1975, before the first year a start date holds.
-    auto [start75, got75] = round_trip("early", {{163123200, 0}});
+    write(scratch("early"), "ENET_HDR", {{20, 163123200}});
     EXPECT_TRUE(cap.contains("the first frame is from 1975, outside the years the file holds (1980 to 2107)"));
-    EXPECT_EQ(start75, 315532800);  // 1980-01-01, the date the file says
-    ASSERT_EQ(got75.size(), 1u);
+    SnifferReader early;
+    open(early, scratch("early"));
+    EXPECT_EQ(early.start_time(), 315532800);  // 1980-01-01, the date the file says
+    EXPECT_EQ(read_all(early).size(), 1u);
 }
 
 TEST_F(SnifferFile, WriterMarksTransmittedFramesOnSync) {
-    std::string path = scratch("sync_written");
-    SnifferWriter w;
-    ASSERT_TRUE(w.open(path));
-    for (uint32_t d : {DIR_TX, DIR_RX, DIR_NA}) {
-        PacketBuffer* b = pool_get(&pool_);
-        b->append(30);
-        b->sec = 1700000000;
-        b->direction = d;
-        w.write(b, "PPP_HDR");
-        buffer_free(b);
-    }
-    // An unstamped buffer gets the time it was written at.
-    PacketBuffer* b = pool_get(&pool_);
-    b->append(30);
-    w.write(b, "PPP_HDR");
-    buffer_free(b);
-    ASSERT_TRUE(w.finish());
+    // The last buffer is unstamped: it gets the time it was written at.
+    write(scratch("sync_written"), "PPP_HDR",
+          {{30, 1700000000, 0, DIR_TX}, {30, 1700000000, 0, DIR_RX}, {30, 1700000000, 0, DIR_NA}, {30, 0}});
     SnifferReader r;
-    ASSERT_EQ(r.open(path), SnifferOpenResult::ok);
+    open(r, scratch("sync_written"));
     EXPECT_EQ(r.network_type(), kSnifferSyncNetwork);
     auto got = read_all(r);
     ASSERT_EQ(got.size(), 4u);
