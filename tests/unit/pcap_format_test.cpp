@@ -189,7 +189,7 @@ TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
     EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
-// A short header, a bad magic and version 2 are refused with their messages in the class tests.
+// A short header, a bad magic and version 2 are refused with their messages in the script tests.
 TEST_F(PcapFile, HeaderLayoutChecks) {
     std::vector<uint8_t> small_rec_hdr = make_file({.rec_hdr = 8}, {});
     std::vector<uint8_t> tiny_record = make_file({}, {});
