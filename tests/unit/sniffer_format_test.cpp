@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,46 +23,33 @@ using zm_test::put_file;
 using zm_test::TimeZone;
 std::string scratch(const std::string& name) { return zm_test::scratch("sniffer_" + name); }
 
-
 // A Sniffer file under construction: the magic, then records appended in order.
 struct SnifferBytes {
-    std::vector<uint8_t> v;
-    SnifferBytes() { v.assign(kSnifferMagic, kSnifferMagic + kSnifferMagicSize); }
-    void le16(uint32_t x) {
-        v.push_back(static_cast<uint8_t>(x));
-        v.push_back(static_cast<uint8_t>(x >> 8));
+    std::vector<uint8_t> v{kSnifferMagic, kSnifferMagic + kSnifferMagicSize};
+    // The words as little-endian bytes.
+    static std::vector<uint8_t> le16(std::initializer_list<uint16_t> words) {
+        std::vector<uint8_t> b;
+        for (uint16_t w : words) b.insert(b.end(), {static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8)});
+        return b;
     }
     SnifferBytes& record(uint16_t type, const std::vector<uint8_t>& body) {
-        le16(type);
-        le16(static_cast<uint32_t>(body.size()));
-        le16(0);
-        v.insert(v.end(), body.begin(), body.end());
+        for (const auto& part : {le16({type, static_cast<uint16_t>(body.size()), 0}), body})
+            v.insert(v.end(), part.begin(), part.end());
         return *this;
     }
-    // Version record: 1995-06-15 08:00:00 unless told otherwise.
-    SnifferBytes& version(uint8_t network, uint8_t unit, uint16_t date = sniffer_pack_date(1995, 6, 15),
-                          uint16_t time = sniffer_pack_time(8, 0, 0)) {
-        std::vector<uint8_t> b(kSnifferVersionSize, 0);
-        put_little16(&b[0], 4);
-        put_little16(&b[2], 9);
-        put_little16(&b[4], time);
-        put_little16(&b[6], date);
-        b[8] = 4;
-        b[9] = network;
-        b[10] = 1;
-        b[11] = unit;
-        return record(kSnifferVersionRecord, b);
+    // Version 4.9 of 1995-06-15 08:00:00; then format 4, the network type, 1, the time unit, reserved words.
+    SnifferBytes& version(uint8_t network, uint8_t unit) {
+        return record(kSnifferVersionRecord,
+                      le16({4, 9, sniffer_pack_time(8, 0, 0), sniffer_pack_date(1995, 6, 15),
+                            static_cast<uint16_t>(network << 8 | 4), static_cast<uint16_t>(unit << 8 | 1), 0, 0, 0}));
     }
+    // Ticks (low and high words), hours and days (signed bytes), length, status (flags 0), true size,
+    // a reserved word, then `len` bytes of `fill`.
     SnifferBytes& frame(uint32_t ticks, int8_t hours, int8_t days, uint16_t len, uint8_t status = 0,
                         int16_t true_size = 0, uint8_t fill = 0xAB) {
-        std::vector<uint8_t> b(kSnifferFrameHeaderSize, 0);
-        put_little16(&b[0], ticks & 0xFFFF);
-        put_little16(&b[2], ticks >> 16);
-        b[4] = static_cast<uint8_t>(hours);
-        b[5] = static_cast<uint8_t>(days);
-        put_little16(&b[6], len);
-        b[8] = status;
-        put_little16(&b[10], static_cast<uint16_t>(true_size));
+        std::vector<uint8_t> b = le16({static_cast<uint16_t>(ticks), static_cast<uint16_t>(ticks >> 16),
+                                       static_cast<uint16_t>(static_cast<uint8_t>(days) << 8 | static_cast<uint8_t>(hours)),
+                                       len, status, static_cast<uint16_t>(true_size), 0});
         b.insert(b.end(), len, fill);
         return record(kSnifferFrameRecord, b);
     }
