@@ -112,30 +112,25 @@ TEST_F(SnifferFile, TickTimeAndVersionRecord) {
 
 TEST_F(SnifferFile, TimeUnits) {
     TimeZone zone("UTC");
-    struct Case {
-        uint8_t unit;
-        uint32_t ticks;
-        uint32_t sec_offset, usec;
-        bool fault;
-    };
-    const Case cases[] = {
+    // Time unit and ticks; the seconds past midnight and microseconds they stand for; unknown unit.
+    const std::tuple<uint8_t, uint32_t, uint32_t, uint32_t, bool> cases[] = {
         {2, 100000, 1, 500000, false},  // 15 µs ticks
         {3, 3000001, 1, 500000, false},  // 0.5 µs
         {4, 1000000, 2, 0, false},       // 2 µs
         {0, 2500000, 2, 500000, true},   // unspecified: 1 µs and a Fault
         {9, 2500000, 2, 500000, true},
     };
-    for (const Case& c : cases) {
+    for (auto [unit, ticks, sec_offset, usec, fault] : cases) {
         ReportCapture cap;
         SnifferReader r;
         SnifferBytes f;
-        f.version(1, c.unit).frame(c.ticks, 0, 0, 20);
+        f.version(1, unit).frame(ticks, 0, 0, 20);
         open(r, f, "unit");
-        EXPECT_EQ(cap.contains("sniffer file: UNSPEC/unknown timeunit"), c.fault) << int{c.unit};
+        EXPECT_EQ(cap.contains("sniffer file: UNSPEC/unknown timeunit"), fault) << int{unit};
         auto got = read_all(r);
         ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(got[0]->sec, r.start_midnight() + c.sec_offset) << int{c.unit};
-        EXPECT_EQ(got[0]->usec, c.usec) << int{c.unit};
+        EXPECT_EQ(got[0]->sec, r.start_midnight() + sec_offset) << int{unit};
+        EXPECT_EQ(got[0]->usec, usec) << int{unit};
     }
 }
 
@@ -173,14 +168,10 @@ TEST_F(SnifferFile, CompressionMarker) {
 }
 
 TEST_F(SnifferFile, OpenRefusals) {
-    struct Case {
-        const char* name;
-        std::vector<uint8_t> bytes;  // none: the file does not exist
-        SnifferOpenResult want;
-    };
     std::vector<uint8_t> bad_magic = SnifferBytes().v;
     bad_magic[16] = 0x1B;
-    const Case cases[] = {
+    // Name, bytes (none: the file does not exist), what the open says.
+    const std::tuple<const char*, std::vector<uint8_t>, SnifferOpenResult> cases[] = {
         {"eof_first", SnifferBytes().eof().frame(0, 0, 0, 10).v, SnifferOpenResult::no_frames},
         {"short_version", SnifferBytes().record(kSnifferVersionRecord, std::vector<uint8_t>(10, 0)).frame(0, 0, 0, 10).v,
          SnifferOpenResult::bad_version_record},
@@ -191,13 +182,11 @@ TEST_F(SnifferFile, OpenRefusals) {
         {"magic_only", SnifferBytes().v, SnifferOpenResult::ok},
     };
     ReportCapture cap;
-    for (const Case& c : cases) {
-        if (!c.bytes.empty()) put_file(scratch(c.name), c.bytes);
+    for (const auto& [name, bytes, want] : cases) {
+        if (!bytes.empty()) put_file(scratch(name), bytes);
         SnifferReader r;
-        EXPECT_EQ(r.open(scratch(c.name)), c.want) << c.name;
-        if (c.want == SnifferOpenResult::ok) {
-            EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
-        }
+        EXPECT_EQ(r.open(scratch(name)), want) << name;
+        EXPECT_EQ(read_all(r).size(), 0u) << name;
     }
 }
 
@@ -277,12 +266,9 @@ TEST_F(SnifferFile, WriterLayoutAndRoundTrip) {
             open(r, path);
             EXPECT_EQ(r.start_time(), t - 1);  // the packed time keeps even seconds
             auto got = read_all(r);
-            ASSERT_EQ(got.size(), 2u);
-            for (uint32_t i = 0; i < 2; ++i) {
-                EXPECT_EQ(got[i]->sec, t + 86400 * i) << tz << year;
-                EXPECT_NEAR(got[i]->usec, 250000.0, 1.0);
-                EXPECT_EQ(got[i]->length(), 60 + i);
-            }
+            EXPECT_EQ(secs(got), (std::vector<int64_t>{t, t + 86400})) << tz << year;
+            EXPECT_EQ(each(got, [](PacketBuffer* b) { return b->length(); }), (std::vector<uint32_t>{60, 61}));
+            for (PacketBuffer* b : got) EXPECT_NEAR(b->usec, 250000.0, 1.0);
         }
     }
 }
