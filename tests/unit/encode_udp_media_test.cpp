@@ -7,7 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <string>
+#include <numeric>
 #include <vector>
 
 #include "core/bits.h"
@@ -66,7 +66,7 @@ TEST(UdpMedia, ReceivedDatagramCarriesThePseudoHeader) {
     sockaddr_in from = loopback(0);
     ASSERT_EQ(::bind(peer, reinterpret_cast<sockaddr*>(&from), sizeof from), 0);
     std::vector<uint8_t> payload(100);
-    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i);
+    std::iota(payload.begin(), payload.end(), uint8_t{0});
     sockaddr_in to = loopback(lport);
     EXPECT_EQ(::sendto(peer, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 100);
     uint16_t peer_port = port_of(peer);
