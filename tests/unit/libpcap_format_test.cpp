@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "core/buffer.h"
 #include "core/report.h"
@@ -55,34 +56,32 @@ void expect_frame(PacketBuffer* b, size_t i, bool with_direction) {
 // Both formats round-trip every field the buffer holds; pcapng also keeps
 // the direction, in either byte order (editcap rewrites the blocks in this
 // host's little-endian order). Fetch re-reads any frame read so far.
-TEST(LibpcapFormat, WrittenFilesReadBack) {
-    std::string le = scratch("round_le.pcapng");
-    write_frames(scratch("round.pcap"));
-    write_frames(scratch("round.pcapng"));
-    bool have_le = std::system(("editcap -F pcapng " + scratch("round.pcapng") + " " + le + " 2>/dev/null").c_str()) == 0;
-    for (const std::string& path : {scratch("round.pcap"), scratch("round.pcapng"), le}) {
-        if (path == le && !have_le) continue;
+class LibpcapFormat : public zm_test::ReaderTest {};
+
+TEST_F(LibpcapFormat, WrittenFilesReadBack) {
+    std::vector<std::string> paths = {scratch("round.pcap"), scratch("round.pcapng")};
+    for (const std::string& path : paths) write_frames(path);
+    if (std::system(("editcap -F pcapng " + paths[1] + " " + scratch("round_le.pcapng") + " 2>/dev/null").c_str()) == 0)
+        paths.push_back(scratch("round_le.pcapng"));
+    for (const std::string& path : paths) {
         bool ng = libpcap_wants_pcapng(path);
-        Pool pool;
-        pool_init(&pool, 1518);
         LibpcapReader r;
         std::string why;
         ASSERT_EQ(r.open(path, &why), LibpcapReader::Open::ok) << why;
         EXPECT_EQ(r.link_type(), kLinkEthernet);
         EXPECT_EQ(r.is_pcapng(), ng);
-        for (size_t i = 0; i < std::size(kFrames); ++i) expect_frame(r.read(&pool), i, ng);
-        EXPECT_TRUE(is_end_of_input(r.read(&pool)));
-        EXPECT_TRUE(is_end_of_input(r.read(&pool)));
-        expect_frame(r.fetch(&pool, 2), 1, ng);
-        EXPECT_EQ(r.fetch(&pool, 4), nullptr);
-        EXPECT_EQ(r.fetch(&pool, 0), nullptr);
-        pool_destroy(&pool);
+        for (size_t i = 0; i < std::size(kFrames); ++i) expect_frame(r.read(&pool_), i, ng);
+        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+        expect_frame(r.fetch(&pool_, 2), 1, ng);
+        EXPECT_EQ(r.fetch(&pool_, 4), nullptr);
+        EXPECT_EQ(r.fetch(&pool_, 0), nullptr);
     }
 }
 
 // A frame larger than the pool's buffers is skipped with a Warning and
 // reading goes on; a file cut inside a record ends with a Warning.
-TEST(LibpcapFormat, OversizedFramesAndCutFiles) {
+TEST_F(LibpcapFormat, OversizedFramesAndCutFiles) {
     std::string path = scratch("cut.pcap");
     write_frames(path);
     Pool small;

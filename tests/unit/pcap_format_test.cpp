@@ -1,13 +1,14 @@
 // Fixed-slot capture files: written here byte by byte or with the writer, then read back.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
+#include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/bits.h"
+#include "core/bytes.h"
 #include "core/buffer.h"
 #include "core/report.h"
 #include "media/media.h"
@@ -23,17 +24,6 @@ using zm_test::TimeZone;
 std::string scratch(const std::string& name) { return zm_test::scratch("pcap_" + name); }
 
 
-void be32_out(std::vector<uint8_t>& v, uint32_t x) {
-    uint8_t b[4];
-    put_net32(b, x);
-    v.insert(v.end(), b, b + 4);
-}
-void be16_out(std::vector<uint8_t>& v, uint16_t x) {
-    uint8_t b[2];
-    put_net16(b, x);
-    v.insert(v.end(), b, b + 2);
-}
-
 // A small fixed-slot file writer: header fields, then records of `slot`
 // payload bytes, each frame's bytes counting up from its index.
 struct FileSpec {
@@ -45,19 +35,17 @@ struct Rec {
     uint16_t wire = 0, cap = 0;  // wire 0: same as cap
 };
 std::vector<uint8_t> make_file(const FileSpec& f, const std::vector<Rec>& recs) {
-    std::vector<uint8_t> v;
-    for (uint32_t x : {f.magic, f.version, f.link, f.offset, f.rec_hdr, f.slot + f.rec_hdr, f.count, 0u}) be32_out(v, x);
+    const uint32_t rec_size = f.rec_hdr + f.slot;
+    std::vector<uint8_t> v(32 + recs.size() * rec_size, 0);
+    ByteWriter w(v.data(), v.size());
+    for (uint32_t x : {f.magic, f.version, f.link, f.offset, f.rec_hdr, rec_size, f.count, 0u}) w.u32(x);
     for (size_t i = 0; i < recs.size(); ++i) {
         const Rec& r = recs[i];
-        size_t start = v.size();
-        be32_out(v, r.secs);
-        be32_out(v, r.fraction);
-        be32_out(v, r.dir);
-        be16_out(v, r.wire ? r.wire : r.cap);
-        be16_out(v, r.cap);
-        v.resize(start + f.rec_hdr, 0);
-        for (uint16_t k = 0; k < r.cap && k < f.slot; ++k) v.push_back(static_cast<uint8_t>(i + k));
-        v.resize(start + f.rec_hdr + f.slot, 0);
+        ByteWriter rec(&v[32 + i * rec_size], rec_size);
+        for (uint32_t x : {r.secs, r.fraction, r.dir}) rec.u32(x);
+        rec.u16(r.wire ? r.wire : r.cap);
+        rec.u16(r.cap);
+        for (uint16_t k = 0; k < r.cap && k < f.slot; ++k) v[32 + i * rec_size + f.rec_hdr + k] = static_cast<uint8_t>(i + k);
     }
     return v;
 }
@@ -110,14 +98,17 @@ TEST(PcapTime, RoundTripKeepsEveryDateInSeveralZones) {
         1719792000,   // 2024-07-01
         2082758399,   // 2035-12-31 23:59:59 UTC
     };
+    // Microseconds beyond what the fraction holds clamp to its last step instead of wrapping.
+    const std::pair<uint32_t, uint32_t> usecs[] = {{123456, 123456}, {999992, 999992}, {999993, 999992}, {5000000, 999992}};
     for (const char* tz : {"UTC", "Asia/Tokyo", "America/New_York", "Europe/Berlin"}) {
         TimeZone zone(tz);
         for (uint32_t t : stamps) {
-            uint32_t fs = 0, frac = 0, sec = 0, usec = 0;
-            pcap_time_to_file(t, 123456, &fs, &frac);
-            pcap_time_from_file(fs, frac, kPcapTimeOffset, &sec, &usec);
-            EXPECT_EQ(sec, t) << tz << " " << t;
-            EXPECT_EQ(usec, 123456u);
+            for (auto [u, want] : usecs) {
+                uint32_t fs = 0, frac = 0, sec = 0, usec = 0;
+                pcap_time_to_file(t, u, &fs, &frac);
+                pcap_time_from_file(fs, frac, kPcapTimeOffset, &sec, &usec);
+                EXPECT_EQ(std::make_tuple(sec, usec), std::make_tuple(t, want)) << tz << " " << t << " " << u;
+            }
         }
     }
 }
@@ -145,8 +136,7 @@ TEST_F(PcapFile, ReaderTimesAcrossDaylightSavingChanges) {
         uint32_t exact = 0, usec = 0;
         pcap_time_from_file(get_net32(rec), get_net32(rec + 4), kPcapTimeOffset, &exact, &usec);
         EXPECT_EQ(got[i]->sec, exact) << stamps[i];
-        bool repeated_hour = stamps[i] >= 1729990800u - 3600 && stamps[i] < 1729990800u + 3600;
-        if (!repeated_hour) {
+        if (stamps[i] < 1729990800u - 3600 || stamps[i] >= 1729990800u + 3600) {  // outside the repeated hour
             EXPECT_EQ(got[i]->sec, stamps[i]);
         }
     }
@@ -160,7 +150,6 @@ TEST_F(PcapFile, WriterReleasesBuffersAsItGoes) {
     uint64_t blocks = pool_blocks_allocated();
     for (uint32_t i = 0; i < 1000; ++i) w.add(packet(1 + i % 200, 1700000000 + i, i));
     EXPECT_EQ(pool_blocks_allocated(), blocks);  // every buffer went back to the pool
-    EXPECT_EQ(w.pending(), 1000u);
     ASSERT_TRUE(w.finish(1));
     PcapReader r;
     ASSERT_EQ(r.open(path), PcapOpenResult::ok);
@@ -170,18 +159,6 @@ TEST_F(PcapFile, WriterReleasesBuffersAsItGoes) {
     EXPECT_EQ(got[999]->length(), 1 + 999u % 200);
     EXPECT_EQ(got[999]->data()[3], static_cast<uint8_t>(3 * 7 + 1 + 999 % 200));
     EXPECT_EQ(got[999]->usec, 999u);
-}
-
-TEST(PcapTime, MicrosecondsClampInsteadOfWrapping) {
-    uint32_t fs = 0, frac = 0, sec = 0, usec = 0;
-    for (uint32_t u : {999992u, 999993u, 999999u, 5000000u}) {
-        pcap_time_to_file(1000000000, u, &fs, &frac);
-        pcap_time_from_file(fs, frac, kPcapTimeOffset, &sec, &usec);
-        EXPECT_EQ(sec, 1000000000u) << u;
-        EXPECT_EQ(usec, 999992u) << u;
-    }
-    pcap_time_to_file(1000000000, 999993, &fs, &frac);
-    EXPECT_EQ(frac, 0xFFFFFFFFu);
 }
 
 TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
@@ -204,37 +181,29 @@ TEST_F(PcapFile, TimesOutsideTheFileOrABufferAreClampedWithAWarning) {
     PcapReader r;
     ASSERT_EQ(r.open(path), PcapOpenResult::ok);
     auto got = read_all(r);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0]->sec, 1u);
-    EXPECT_EQ(got[1]->sec, 1u);
+    EXPECT_EQ(zm_test::each(got, [](PacketBuffer* b) { return b->sec; }), (std::vector<uint32_t>{1, 1}));
     EXPECT_TRUE(cap.contains("record 1 is stamped outside the times a packet holds (1970 to 2106)"));
     EXPECT_FALSE(cap.contains("record 2 is stamped"));
 }
 
-// A short header, a bad magic and version 2 are refused with their messages in the class tests.
-TEST_F(PcapFile, HeaderLayoutChecks) {
-    std::vector<uint8_t> small_rec_hdr = make_file({.rec_hdr = 8}, {});
+// A short header, a bad magic and version 2 are refused with their messages in the script tests.
+TEST_F(PcapFile, HeaderLayoutAndRecordCount) {
     std::vector<uint8_t> tiny_record = make_file({}, {});
     put_net32(&tiny_record[20], 12);  // record size below its header size
-    for (const auto& bytes : {small_rec_hdr, tiny_record}) {
-        std::string path = scratch("hdr_layout");
-        put_file(path, bytes);
-        PcapReader r;
-        EXPECT_EQ(r.open(path), PcapOpenResult::bad_layout);
-    }
-    PcapReader r;
-    EXPECT_EQ(r.open(scratch("does_not_exist")), PcapOpenResult::open_failed);
-}
-
-TEST_F(PcapFile, RecordCountBoundsReading) {
+    const std::vector<Rec> five(5, Rec{.cap = 20});
     // A count below the records ends reading there; one beyond the file ends at its end.
-    for (auto [count, records, want] : {std::tuple{3u, 5, 3u}, std::tuple{1000000u, 2, 2u}}) {
-        std::string path = scratch("count");
-        put_file(path, make_file({.count = count}, std::vector<Rec>(records, Rec{100000, 0, 1, 0, 20})));
+    const std::tuple<const char*, std::vector<uint8_t>, PcapOpenResult, size_t> cases[] = {
+        {"small_rec_hdr", make_file({.rec_hdr = 8}, {}), PcapOpenResult::bad_layout, 0},
+        {"tiny_record", tiny_record, PcapOpenResult::bad_layout, 0},
+        {"does_not_exist", {}, PcapOpenResult::open_failed, 0},
+        {"count_below", make_file({.count = 3}, five), PcapOpenResult::ok, 3},
+        {"count_beyond", make_file({.count = 1000000}, {five[0], five[1]}), PcapOpenResult::ok, 2},
+    };
+    for (const auto& [name, bytes, want, frames] : cases) {
+        if (!bytes.empty()) put_file(scratch(name), bytes);
         PcapReader r;
-        ASSERT_EQ(r.open(path), PcapOpenResult::ok);
-        EXPECT_EQ(read_all(r).size(), want) << count;
-        EXPECT_TRUE(is_end_of_input(r.read(&pool_)));
+        EXPECT_EQ(r.open(scratch(name)), want) << name;
+        EXPECT_EQ(read_all(r).size(), frames) << name;
     }
 }
 
@@ -242,17 +211,13 @@ TEST_F(PcapFile, MalformedRecordsAreSkippedOrEndInput) {
     ReportCapture cap;
     Pool small;
     pool_init(&small, 50);
-    FileSpec f;
-    f.count = 5;
-    f.slot = 128;
-    std::vector<Rec> recs = {
-        {100000, 0, 1, 0, 20},
-        {100000, 0, 1, 0, 200},  // longer than its 128-byte slot
-        {100000, 0, 1, 0, 100},  // longer than the buffers
-        {100000, 0, 1, 0, 30},
-        {100000, 0, 1, 0, 40},
-    };
-    std::vector<uint8_t> bytes = make_file(f, recs);
+    std::vector<uint8_t> bytes = make_file({.slot = 128, .count = 5}, {
+        {.cap = 20},
+        {.cap = 200},  // longer than its 128-byte slot
+        {.cap = 100},  // longer than the buffers
+        {.cap = 30},
+        {.cap = 40},
+    });
     bytes.resize(bytes.size() - 144 + 16 + 10);  // last record: header and 10 of its 40 bytes
     std::string path = scratch("malformed");
     put_file(path, bytes);
@@ -276,11 +241,9 @@ TEST_F(PcapFile, MalformedRecordsAreSkippedOrEndInput) {
 }
 
 TEST_F(PcapFile, FetchRereadsWithoutMovingTheReader) {
-    FileSpec f;
-    f.count = 4;
-    f.rec_hdr = 24;  // a longer record header is allowed; its extra bytes are ignored
+    // A longer record header is allowed; its extra bytes are ignored.
     std::string path = scratch("fetch");
-    put_file(path, make_file(f, std::vector<Rec>(4, Rec{200000, 4295 * 7, 1, 0, 30})));
+    put_file(path, make_file({.rec_hdr = 24, .count = 4}, std::vector<Rec>(4, Rec{200000, 4295 * 7, 1, 0, 30})));
     PcapReader r;
     ASSERT_EQ(r.open(path), PcapOpenResult::ok);
     auto two = read_all(r, 2);
