@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <tcl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
