@@ -23,6 +23,16 @@ void fresh(PacketBuffer* b) {
     b->trunc_len = 0;
 }
 
+// Puts a buffer at the tail of its pool's free list.
+void push_free(Pool* pool, PacketBuffer* b) {
+    b->next = nullptr;
+    if (pool->free_tail)
+        pool->free_tail->next = b;
+    else
+        pool->free_head = b;
+    pool->free_tail = b;
+}
+
 // Buffers of a pool block follow each other: keep every record aligned for its 8-byte members.
 uint32_t buffer_length_for(uint32_t room) {
     constexpr uint32_t align = alignof(PacketBuffer);
@@ -42,7 +52,7 @@ bool PacketBuffer::strip(uint32_t n) {
     return true;
 }
 bool PacketBuffer::append(uint32_t n) {
-    if (n > tailroom() || tail + n > 0xFFFFu) return false;
+    if (n > appendable()) return false;
     tail = static_cast<uint16_t>(tail + n);
     return true;
 }
@@ -86,12 +96,7 @@ PacketBuffer* pool_get(Pool* pool) {
         x->size = len;
         x->pool = pool;
         x->block = first;
-        x->next = nullptr;
-        if (pool->free_tail)
-            pool->free_tail->next = x;
-        else
-            pool->free_head = x;
-        pool->free_tail = x;
+        push_free(pool, x);
     }
     first->size = len;
     first->pool = pool;
@@ -111,12 +116,7 @@ void buffer_free(PacketBuffer* b) {
         std::free(b);
         return;
     }
-    b->next = nullptr;
-    if (pool->free_tail)
-        pool->free_tail->next = b;
-    else
-        pool->free_head = b;
-    pool->free_tail = b;
+    push_free(pool, b);
 }
 
 void pool_destroy(Pool* pool) {

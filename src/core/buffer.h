@@ -1,6 +1,7 @@
 // Packet buffers: one record of metadata and packet bytes with headroom, and
 // the per-interface pools they come from.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -41,6 +42,8 @@ struct PacketBuffer {
     uint32_t length() const { return static_cast<uint32_t>(tail - head); }
     uint32_t headroom() const { return head - static_cast<uint32_t>(sizeof(PacketBuffer)); }
     uint32_t tailroom() const { return size - tail; }
+    // Bytes `append` can still add: the tail room, as far as a 16-bit tail reaches.
+    uint32_t appendable() const { return std::min<uint32_t>(tailroom(), 0xFFFFu - tail); }
     // Bounded edits: each returns false and changes nothing when there is no room.
     bool prepend(uint32_t n);
     bool strip(uint32_t n);

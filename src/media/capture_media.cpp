@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "core/buffer.h"
+#include "core/options.h"
 #include "core/report.h"
 
 namespace zm {
@@ -24,20 +25,32 @@ CaptureState* state_of(MediaPort& port) { return static_cast<CaptureState*>(port
 }  // namespace
 
 int capture_open(const CaptureFormat& F, MediaPort& port, int argc, const char** argv) {
-    CaptureOpenArgs args;
-    if (!parse_capture_open(port, F.module, F.word, F.title, argc, argv, &args)) return 1;
+    const char* file = nullptr;
+    int save = 0;
+    const OptSpec table[] = {
+        {"-file", OPT_STRING, 0, &file, "Filename for media to open"},
+        {"-save", OPT_CONSTANT, 1, &save, "Whether to save it or not"},
+        {nullptr, OPT_END, 0, nullptr, nullptr},
+    };
+    auto words = parse_media_options(port.interp, table, argc, argv);
+    if (!words) return bad_open_arguments(port, F.module, F.word);
+    if (!file) {
+        report(port.interp, F.module, __LINE__, LOG_FAULT, "%s media requires a -file option", F.title);
+        return 1;
+    }
+    warn_unused_open_words(port.interp, *words);
     auto state = std::make_unique<CaptureState>();
     state->format = &F;
-    state->file = args.file;
-    if (args.save) {
+    state->file = file;
+    if (save) {
         state->writer = F.open_writer(port, state->file);
         if (!state->writer) return 1;
         port.descriptor = -1;  // nothing to read
         port.mode = "w";
     } else {
         struct stat st {};
-        if (::stat(args.file, &st) == 0 && !S_ISREG(st.st_mode)) {
-            report(port.interp, F.module, __LINE__, LOG_FAULT, "File \"%s\" is not a regular file", args.file);
+        if (::stat(file, &st) == 0 && !S_ISREG(st.st_mode)) {
+            report(port.interp, F.module, __LINE__, LOG_FAULT, "File \"%s\" is not a regular file", file);
             return 1;
         }
         state->reader = F.open_reader(port, state->file);
@@ -126,20 +139,9 @@ bool is_regular_file(const std::string& path) {
 void register_capture_class(const char* name, const char* label,
                             int (*open)(MediaPort& port, int argc, const char** argv),
                             int (*probe)(Tcl_Interp* interp, const char* file, std::string* details)) {
-    MediaClass cls;
-    cls.name = name;
-    cls.label = label;
-    cls.kind = "f";
-    cls.flag = 0;
-    cls.open = open;
-    cls.close = capture_close;
-    cls.read = capture_read;
-    cls.write = capture_write;
-    cls.overflow = media_flow_control;
-    cls.fetch = capture_fetch;
-    cls.info = capture_info;
-    cls.probe = probe;
-    register_media_class(cls);
+    register_media_class({.name = name, .label = label, .kind = "f", .flag = 0, .open = open, .close = capture_close,
+                          .read = capture_read, .write = capture_write, .overflow = media_flow_control,
+                          .fetch = capture_fetch, .info = capture_info, .probe = probe});
 }
 
 }  // namespace zm

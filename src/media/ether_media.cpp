@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <tcl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -21,6 +20,7 @@
 #include "core/report.h"
 #include "core/textconv.h"
 #include "media/media.h"
+#include "media/socket_media.h"
 
 namespace zm {
 namespace {
@@ -32,15 +32,11 @@ constexpr uint32_t kEthernetHeader = 14;
 constexpr uint32_t kVlanTag = 4;
 constexpr uint32_t kAddresses = 12;  // destination and source: a VLAN tag goes after them
 
-struct EtherState : MediaState {
-    int fd = -1;
+struct EtherState : SocketState {
     std::string device;
     int ifindex = 0;
     bool promisc = false;
     uint8_t mac[6] = {};
-    ~EtherState() override {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 EtherState* state_of(MediaPort& port) { return static_cast<EtherState*>(port.state.get()); }
@@ -53,21 +49,12 @@ int ether_open(MediaPort& port, int argc, const char** argv) {
         {"-promisc", OPT_STRING, 0, &promisc, "Receive every frame on the segment, not only those for this host"},
         {nullptr, OPT_END, 0, nullptr, nullptr},
     };
-    std::vector<const char*> words = media_copy_words(argc, argv);
-    int count = argc;
+    auto words = parse_media_options(port.interp, table, argc, argv);
     int promisc_on = 0;
-    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK ||
-        Tcl_GetBoolean(nullptr, promisc, &promisc_on) != TCL_OK) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to %s open", kClassName);
-        return 1;
-    }
-    // Words 1 to 3 are the interface name, class and base node.
-    warn_ignored_words(port.interp, "netif", __LINE__, "netif", count - 4, words.data() + 4);
-    if (std::strcmp(port.base_node ? port.base_node : "", kBaseNode) != 0) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "%s media *must* have %s as its base-node", kClassName,
-               kBaseNode);
-        return 1;
-    }
+    if (!words || Tcl_GetBoolean(nullptr, promisc, &promisc_on) != TCL_OK)
+        return bad_open_arguments(port, kModule, kClassName);
+    warn_unused_open_words(port.interp, *words);
+    if (!socket_base_node_is(port, kModule, kClassName, kBaseNode)) return 1;
     if (!device || !*device) {
         report(port.interp, kModule, __LINE__, LOG_FAULT, "Ether media requires a -device option");
         return 1;
@@ -117,16 +104,7 @@ int ether_open(MediaPort& port, int argc, const char** argv) {
     ifreq ifr{};
     std::memcpy(ifr.ifr_name, device, std::strlen(device));
     if (ioctl(state->fd, SIOCGIFHWADDR, &ifr) == 0) std::memcpy(state->mac, ifr.ifr_hwaddr.sa_data, 6);
-    port.descriptor = state->fd;
-    port.generic_events = true;
-    port.mode = "rw";
-    port.state = std::move(state);
-    return 0;
-}
-
-void ether_close(MediaPort& port) {
-    port.state.reset();
-    port.descriptor = -1;
+    return socket_opened(port, std::move(state));
 }
 
 PacketBuffer* ether_read(MediaPort& port) {
@@ -135,7 +113,7 @@ PacketBuffer* ether_read(MediaPort& port) {
     PacketBuffer* b = pool_get(port.pool);
     if (!b) return nullptr;
     // Room is kept for a VLAN tag put back in front of the frame's type.
-    uint32_t room = std::min<uint32_t>(b->tailroom(), 0xFFFFu - b->tail);
+    uint32_t room = b->appendable();
     room = room > kVlanTag ? room - kVlanTag : 0;
     sockaddr_ll from{};
     iovec iov{b->record() + b->tail, room};
@@ -215,17 +193,8 @@ int ether_info(MediaPort& port, Tcl_Interp* interp) {
 }  // namespace
 
 void register_ether_media() {
-    MediaClass cls;
-    cls.name = "ether";
-    cls.label = "Ethernet device (raw packet socket)";
-    cls.kind = "";
-    cls.flag = 1;
-    cls.open = ether_open;
-    cls.close = ether_close;
-    cls.read = ether_read;
-    cls.write = ether_write;
-    cls.info = ether_info;
-    register_media_class(cls);
+    register_socket_class(kClassName, "Ethernet device (raw packet socket)", ether_open, ether_read, ether_write,
+                          ether_info);
 }
 
 }  // namespace zm

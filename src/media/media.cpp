@@ -46,9 +46,6 @@ std::vector<MediaClass*> media_classes() {
     return out;
 }
 
-void register_libpcap_media();
-void register_ether_media();
-
 void register_builtin_media() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -65,36 +62,28 @@ int media_flow_control(MediaPort& port, PacketBuffer* buffer) {
     return port.flow_control(port.netif, buffer);
 }
 
-std::vector<const char*> media_copy_words(int argc, const char** argv) {
+std::optional<std::vector<const char*>> parse_media_options(Tcl_Interp* interp, const OptSpec* table, int argc,
+                                                            const char** argv) {
+    // The parser compacts the words it keeps to the front: it works on a copy
+    // with room for the terminating null.
     std::vector<const char*> words(argv, argv + argc);
     words.push_back(nullptr);
+    int count = argc;
+    if (parse_options(interp, &count, words.data(), table, 0) != TCL_OK) return std::nullopt;
+    words.resize(static_cast<size_t>(count));
     return words;
 }
 
-bool parse_capture_open(MediaPort& port, const char* module, const char* what, const char* title, int argc,
-                        const char** argv, CaptureOpenArgs* out) {
-    const char* file = nullptr;
-    int save = 0;
-    const OptSpec table[] = {
-        {"-file", OPT_STRING, 0, &file, "Filename for media to open"},
-        {"-save", OPT_CONSTANT, 1, &save, "Whether to save it or not"},
-        {nullptr, OPT_END, 0, nullptr, nullptr},
-    };
-    std::vector<const char*> words = media_copy_words(argc, argv);
-    int count = argc;
-    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK) {
-        report(port.interp, module, __LINE__, LOG_FAULT, "Bogus arguments to %s open", what);
-        return false;
-    }
-    if (!file) {
-        report(port.interp, module, __LINE__, LOG_FAULT, "%s media requires a -file option", title);
-        return false;
-    }
-    // Words 1 to 3 are the interface name, class and base node.
-    warn_ignored_words(port.interp, "netif", __LINE__, "netif", count - 4, words.data() + 4);
-    out->file = file;
-    out->save = save != 0;
-    return true;
+void warn_unused_open_words(Tcl_Interp* interp, const std::vector<const char*>& words) {
+    constexpr size_t kNamed = 4;  // `netif`, the interface name, class and base node
+    if (words.size() > kNamed)
+        warn_ignored_words(interp, "netif", __LINE__, "netif", static_cast<int>(words.size() - kNamed),
+                           words.data() + kNamed);
+}
+
+int bad_open_arguments(const MediaPort& port, const char* module, const char* what) {
+    report(port.interp, module, __LINE__, LOG_FAULT, "Bogus arguments to %s open", what);
+    return 1;
 }
 
 }  // namespace zm

@@ -40,6 +40,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ namespace zm {
 struct Netif;  // the interface record, owned by the netif module
 struct PacketBuffer;
 struct Pool;
+struct OptSpec;
 
 // The longest interface, class or label name a record holds.
 constexpr size_t kMediaNameMax = 51;
@@ -120,14 +122,16 @@ void for_each_media_class(void (*fn)(MediaClass* cls, void* a, void* b), void* a
 // Every class, newest registration first.
 std::vector<MediaClass*> media_classes();
 
-// Registers the built-in classes (sniffer, udp, pcap, in that order) once per
-// process; later calls do nothing.
+// Registers the built-in classes (sniffer, udp, pcap, libpcap, ether, in that
+// order) once per process; later calls do nothing.
 void register_builtin_media();
 
 // Registration of each built-in class (one file each).
 void register_sniffer_media();
 void register_udp_media();
 void register_pcap_media();
+void register_libpcap_media();
+void register_ether_media();
 
 // The overflow operation of the file classes: hands the request to the
 // netif's flow control; returns 1 (drop) when the netif provides none.
@@ -136,18 +140,17 @@ int media_flow_control(MediaPort& port, PacketBuffer* buffer);
 // Appends name/value pairs to the interpreter result (for `info` operations).
 void media_append_info(Tcl_Interp* interp, const char* name, const std::string& value);
 
-// Copies argv[0..argc) (plus the trailing null) so that option parsing can
-// compact it without disturbing the caller's vector.
-std::vector<const char*> media_copy_words(int argc, const char** argv);
-
-// The open options of the capture-file classes: "-file name" (required) and
-// "-save". Reports "Bogus arguments to <what> open" or "<title> media
-// requires a -file option" under `module` and returns false on failure.
-struct CaptureOpenArgs {
-    const char* file = nullptr;
-    bool save = false;
-};
-bool parse_capture_open(MediaPort& port, const char* module, const char* what, const char* title, int argc,
-                        const char** argv, CaptureOpenArgs* out);
+// Parses a class's open options from the whole `netif` word vector into the
+// table's targets, leaving the caller's vector as it is. Returns the words no
+// option took (`netif`, the interface name, class and base node first), or nothing
+// when the options do not parse (the interpreter result says why).
+std::optional<std::vector<const char*>> parse_media_options(Tcl_Interp* interp, const OptSpec* table, int argc,
+                                                            const char** argv);
+// Warns of the words no open option took beyond the four that name the
+// interface.
+void warn_unused_open_words(Tcl_Interp* interp, const std::vector<const char*>& words);
+// Reports "Bogus arguments to <what> open" under `module`; returns 1, the
+// result of a failed open.
+int bad_open_arguments(const MediaPort& port, const char* module, const char* what);
 
 }  // namespace zm

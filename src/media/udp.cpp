@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,6 +19,7 @@
 #include "core/report.h"
 #include "core/textconv.h"
 #include "media/media.h"
+#include "media/socket_media.h"
 #include "netif/netif.h"
 
 namespace zm {
@@ -32,17 +32,12 @@ constexpr const char* kBaseNode = "ZEMKO_UDP_HDR";
 constexpr uint32_t kPseudoHeader = 12;
 constexpr size_t kHostNameMax = 80;
 
-struct UdpState : MediaState {
-    int fd = -1;
+struct UdpState : SocketState {
     uint16_t local_port = 0;     // host order
     uint32_t local_address = 0;  // host order
     uint16_t family = AF_INET;
     uint32_t frame_size = 0;
     uint32_t drops_seen = 0;     // the socket's own drop count when last read
-
-    ~UdpState() override {
-        if (fd >= 0) ::close(fd);
-    }
 };
 
 UdpState* state_of(MediaPort& port) { return static_cast<UdpState*>(port.state.get()); }
@@ -85,19 +80,11 @@ int udp_open(MediaPort& port, int argc, const char** argv) {
         {"-lport", OPT_INT, 0, &lport, "Local port"},
         {nullptr, OPT_END, 0, nullptr, nullptr},
     };
-    std::vector<const char*> words = media_copy_words(argc, argv);
-    int count = argc;
+    auto words = parse_media_options(port.interp, table, argc, argv);
     // A port outside 0..65535 would be bound modulo 65536: refused as a bad argument.
-    if (parse_options(port.interp, &count, words.data(), table, 0) != TCL_OK || lport < 0 || lport > 0xFFFF) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "Bogus arguments to %s open", kClassName);
-        return 1;
-    }
-    // Words 1 to 3 are the interface name, class and base node.
-    warn_ignored_words(port.interp, "netif", __LINE__, "netif", count - 4, words.data() + 4);
-    if (std::strcmp(port.base_node ? port.base_node : "", kBaseNode) != 0) {
-        report(port.interp, kModule, __LINE__, LOG_FAULT, "%s media *must* have %s as its base-node", kClassName, kBaseNode);
-        return 1;
-    }
+    if (!words || lport < 0 || lport > 0xFFFF) return bad_open_arguments(port, kModule, kClassName);
+    warn_unused_open_words(port.interp, *words);
+    if (!socket_base_node_is(port, kModule, kClassName, kBaseNode)) return 1;
     // The device name is a platform fact the class does not use further.
     if (!device && !default_device(port.interp)) return 1;
 
@@ -140,16 +127,7 @@ int udp_open(MediaPort& port, int argc, const char** argv) {
     }
     state->local_address = ntohl(address);
 
-    port.descriptor = state->fd;
-    port.generic_events = true;
-    port.mode = "rw";
-    port.state = std::move(state);
-    return 0;
-}
-
-void udp_close(MediaPort& port) {
-    port.state.reset();
-    port.descriptor = -1;
+    return socket_opened(port, std::move(state));
 }
 
 // Datagrams the socket itself dropped (its buffer was full while the
@@ -171,8 +149,7 @@ PacketBuffer* udp_read(MediaPort& port) {
     if (!s) return media_end_of_input();
     PacketBuffer* b = pool_get(port.pool);
     if (!b) return nullptr;
-    // The tail is a 16-bit offset: never receive beyond what it can address.
-    uint32_t room = std::min<uint32_t>(b->tailroom(), 0xFFFFu - b->tail);
+    uint32_t room = b->appendable();
     sockaddr_in from{};
     socklen_t from_len = sizeof from;
     ssize_t got = ::recvfrom(s->fd, b->record() + b->tail, room, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
@@ -245,18 +222,6 @@ int udp_info(MediaPort& port, Tcl_Interp* interp) {
 
 }  // namespace
 
-void register_udp_media() {
-    MediaClass cls;
-    cls.name = "udp";
-    cls.label = "UDP";
-    cls.kind = "";
-    cls.flag = 1;
-    cls.open = udp_open;
-    cls.close = udp_close;
-    cls.read = udp_read;
-    cls.write = udp_write;
-    cls.info = udp_info;
-    register_media_class(cls);
-}
+void register_udp_media() { register_socket_class(kClassName, "UDP", udp_open, udp_read, udp_write, udp_info); }
 
 }  // namespace zm
