@@ -111,11 +111,7 @@ void write_stdout(const std::string& text) {
 
 int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     auto* r = static_cast<AsciiDecode*>(base);
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     std::string text;
     for (int i = 1; i < objc; ++i) {

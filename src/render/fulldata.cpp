@@ -21,11 +21,7 @@ struct FullData : Renderer {
 
 int fulldata_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     auto* r = static_cast<FullData*>(base);
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     ObjRef list(Tcl_NewListObj(0, nullptr));
     std::string text;
