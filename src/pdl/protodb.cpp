@@ -308,13 +308,18 @@ void ProtoDb::remove_duplicate_symbols(Symbol** list) {
     }
 }
 
-FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
+FieldAttr* ProtoDb::new_fldattr(int type, std::initializer_list<int> types, bool* fits) {
     FieldAttr* attr = alloc<FieldAttr>();
     attr->type_ = type;
-    if (type != FATTR_DEFAULT && type != FATTR_LEGAL_VALUES && type != FATTR_TAGS) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
+    *fits = std::find(types.begin(), types.end(), type) != types.end();
+    if (!*fits) std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
+    return attr;
+}
+
+FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_DEFAULT, FATTR_LEGAL_VALUES, FATTR_TAGS}, &fits);
+    if (!fits) return attr;
     remove_duplicate_symbols(&symbols);
     if (type == FATTR_TAGS) {
         for (Symbol* s = symbols; s; s = s->next_) {
@@ -328,35 +333,23 @@ FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, Expr* expr) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_SEND) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->expr_ = expr;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_SEND}, &fits);
+    if (fits) attr->expr_ = expr;
     return attr;
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, std::string_view text) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_DISPLAY && type != FATTR_TABLE && type != FATTR_FORWARDING) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->text_ = text;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_DISPLAY, FATTR_TABLE, FATTR_FORWARDING}, &fits);
+    if (fits) attr->text_ = text;
     return attr;
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, uint32_t number) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_INDEX) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->number_ = number;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_INDEX}, &fits);
+    if (fits) attr->number_ = number;
     return attr;
 }
 
