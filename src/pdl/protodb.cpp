@@ -217,6 +217,17 @@ bool ProtoDb::is_checksum_name(const char* name) const {
 // ---------------------------------------------------------------------------
 // Compile operations
 
+Node* ProtoDb::find_or_add_node(std::string_view name) {
+    if (Node* node = find_node(name)) return node;
+    Node* node = alloc<Node>();
+    node->name_ = name;
+    nodes_.emplace(node->name_, node);
+    if (last_node_) last_node_->next_ = node;
+    else first_node_ = node;
+    last_node_ = node;
+    return node;
+}
+
 Node* ProtoDb::begin_node(std::string_view name) {
     Node* node = find_node(name);
     if (node && node->file_) {
@@ -228,14 +239,7 @@ Node* ProtoDb::begin_node(std::string_view name) {
         abandoned_ = true;
         return nullptr;
     }
-    if (!node) {
-        node = alloc<Node>();
-        node->name_ = name;
-        nodes_.emplace(node->name_, node);
-        if (last_node_) last_node_->next_ = node;
-        else first_node_ = node;
-        last_node_ = node;
-    }
+    if (!node) node = find_or_add_node(name);
     node->file_ = store_file_name(current_file_);
     current_node_ = node;
     return node;
@@ -471,15 +475,7 @@ ChildLink* ProtoDb::add_child(std::string_view name, Expr* selector, int32_t off
         report_os_error(nullptr, kModule, __LINE__, "internal error: no parent node for child \"%s\"", n.c_str());
         return nullptr;
     }
-    Node* child = find_node(name);
-    if (!child) {
-        child = alloc<Node>();
-        child->name_ = name;
-        nodes_.emplace(child->name_, child);
-        if (last_node_) last_node_->next_ = child;
-        else first_node_ = child;
-        last_node_ = child;
-    }
+    Node* child = find_or_add_node(name);
     ChildLink* down = alloc<ChildLink>();
     ChildLink* up = alloc<ChildLink>();
     down->node_ = child;

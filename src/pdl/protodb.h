@@ -387,6 +387,8 @@ public:
 
 private:
     template <class T> T* alloc();
+    // The node named `name`, entered at the end of the node list if it is new.
+    Node* find_or_add_node(std::string_view name);
     // A new field attribute of `type`; false in `*fits` (after a note on
     // output()) when `type` is not among `types`, and then it keeps no value.
     FieldAttr* new_fldattr(int type, std::initializer_list<int> types, bool* fits);
