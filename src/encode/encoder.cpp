@@ -515,8 +515,20 @@ void run_fixups(int kind) {
     }
 }
 
+// Drops every pointer into the build's buffer and filter, and the records that hold more.
+void forget_build(EncoderState& s) {
+    s.buffer = nullptr;
+    s.data = nullptr;
+    s.filter = nullptr;
+    s.fixup = nullptr;
+    s.fixups.clear();
+    s.places.clear();
+    s.spans.clear();
+}
+
 void reset(PacketBuffer* buffer, Filter* filter) {
     EncoderState& s = state();
+    forget_build(s);
     s.buffer = buffer;
     s.data = buffer->data();
     s.room = encoder_room(buffer);
@@ -524,25 +536,12 @@ void reset(PacketBuffer* buffer, Filter* filter) {
     s.length = 0;
     s.dirty = 0;
     s.ip_offset = 0;
-    s.fixup = nullptr;
     s.filter = filter;
-    s.fixups.clear();
-    s.places.clear();
-    s.spans.clear();
 }
 
 // Leaves no pointers into a buffer or filter that the caller frees next.
 struct StateGuard {
-    ~StateGuard() {
-        EncoderState& s = state();
-        s.buffer = nullptr;
-        s.data = nullptr;
-        s.filter = nullptr;
-        s.fixup = nullptr;
-        s.fixups.clear();
-        s.places.clear();
-        s.spans.clear();
-    }
+    ~StateGuard() { forget_build(state()); }
 };
 
 struct BufferFree {
@@ -622,17 +621,7 @@ int build_send_packet(uint32_t room, const char* filter_text, Node* base, const 
     PacketBuffer* b = scratch.get();
     state().dirty = 0;
     int failed = build_packet(b, filter_text, base, timestamp, direction, trunc_len);
-    uint32_t len = b->length();
-    PacketBuffer* copy = failed ? nullptr : buffer_alloc(len ? len : 1);
-    if (copy) {
-        std::memcpy(copy->data(), b->data(), len);
-        copy->tail = static_cast<uint16_t>(copy->head + len);
-        copy->sec = b->sec;
-        copy->usec = b->usec;
-        copy->direction = b->direction;
-        copy->trunc_len = b->trunc_len;
-        copy->base_node = b->base_node;
-    }
+    PacketBuffer* copy = failed ? nullptr : buffer_copy_detached(b);
     std::memset(b->data(), 0, std::min(state().dirty, encoder_room(b)));
     b->tail = b->head;
     if (failed) return 1;

@@ -215,26 +215,25 @@ FilterInstance* insert_instance(Tcl_Interp* interp, DecodeContext* ctx, const ch
     inst->points_.resize(count);
     reset(inst);
 
+    // Points are numbered in filter order: each node's, then its conditions'.
     uint32_t index = 0;
+    auto next_point = [&](auto* object, Filter* node_filter, Condition* condition) {
+        MatchPoint& p = inst->points_[index];
+        p.instance_ = inst;
+        p.filter_ = node_filter;
+        p.condition_ = condition;
+        p.index_ = index++;
+        add_point(get_hub(object, &object->match_points_), &p);
+    };
     for (FilterNode* n = filter->first_; n; n = n->next_) {
         if (!n->node_) continue;
-        MatchPoint& np = inst->points_[index];
-        np.instance_ = inst;
-        np.filter_ = filter;
-        np.index_ = index++;
-        add_point(get_hub(n->node_, &n->node_->match_points_), &np);
+        next_point(n->node_, filter, nullptr);
         auto need = std::find_if(inst->node_needs_.begin(), inst->node_needs_.end(),
                                  [&](const auto& e) { return e.first == n->node_; });
         if (need == inst->node_needs_.end()) inst->node_needs_.emplace_back(n->node_, 1u);
         else ++need->second;
-        for (Condition* c = n->conditions_; c; c = c->next_) {
-            if (!c->field_) continue;
-            MatchPoint& cp = inst->points_[index];
-            cp.instance_ = inst;
-            cp.condition_ = c;
-            cp.index_ = index++;
-            add_point(get_hub(c->field_, &c->field_->match_points_), &cp);
-        }
+        for (Condition* c = n->conditions_; c; c = c->next_)
+            if (c->field_) next_point(c->field_, nullptr, c);
     }
 
     inst->next_ = ctx->instances;

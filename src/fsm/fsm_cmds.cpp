@@ -38,12 +38,7 @@ int do_timer(Instance* inst, Tcl_Interp* interp, Words& w) {
         return TCL_ERROR;
     }
     double seconds = 0;
-    if (Tcl_GetDouble(interp, w[3], &seconds) != TCL_OK) {
-        std::string why = Tcl_GetStringResult(interp);
-        Tcl_ResetResult(interp);
-        report(interp, kModule, __LINE__, LOG_FAULT, "Bogus time value \"%s\":%s", w[3], why.c_str());
-        return TCL_ERROR;
-    }
+    if (!parse_time_value(interp, kModule, w[3], &seconds)) return TCL_ERROR;
     double scale = inst->netif_ ? inst->netif_->scale_ : 1.0;
     double ms = scale * seconds * 1000.0;
     // Negative periods only cancel; periods beyond an int are clamped, not wrapped.

@@ -7,21 +7,25 @@
 namespace zm {
 namespace {
 
-struct KindName {
+struct WordKind {
     const char* word;
     int kind;
 };
-constexpr KindName kEventKinds[] = {
+constexpr WordKind kEventKinds[] = {
     {"inpdu", EV_INPDU}, {"event", EV_EVENT}, {"timeout", EV_TIMEOUT}, {"start", EV_START}};
 
-struct ParamName {
-    const char* word;
-    int kind;
-};
-constexpr ParamName kParamWords[] = {
+constexpr WordKind kParamWords[] = {
     {"%packet_handle", PARAM_PACKET}, {"%ph", PARAM_PACKET}, {"%state", PARAM_STATE}, {"%s", PARAM_STATE},
     {"%timeout", PARAM_TIMEOUT},      {"%to", PARAM_TIMEOUT}, {"%event", PARAM_EVENT}, {"%e", PARAM_EVENT},
 };
+
+// The kind `word` stands for in `table`, or `none`.
+template <size_t N>
+int kind_of(const WordKind (&table)[N], std::string_view word, int none) {
+    for (const WordKind& w : table)
+        if (word == w.word) return w.kind;
+    return none;
+}
 
 template <class List, class Make>
 List* append(List* list, Make&& make_list) {
@@ -109,9 +113,7 @@ SdlEvents* SdlCompile::events(SdlEvents* list, Event* event) {
 }
 
 Event* SdlCompile::event(EventHead* head, const char* action, bool use_params, SdlParams* params) {
-    int kind = -1;
-    for (const KindName& k : kEventKinds)
-        if (head->word == k.word) kind = k.kind;
+    int kind = kind_of(kEventKinds, head->word, -1);
     if (kind < 0) {
         std::fprintf(out_, "unknown event type %s\n", head->word.c_str());
         return nullptr;
@@ -163,11 +165,7 @@ SdlArg* SdlCompile::arg(int kind, const char* text, unsigned long number, const 
 // kind -1: a %-word, classified here.
 SdlParams* SdlCompile::params(SdlParams* list, int kind, const char* text) {
     list = append(list, [this] { return make<SdlParams>(); });
-    if (kind < 0) {
-        kind = PARAM_IGNORED;
-        for (const ParamName& p : kParamWords)
-            if (std::strcmp(text, p.word) == 0) kind = p.kind;
-    }
+    if (kind < 0) kind = kind_of(kParamWords, text, PARAM_IGNORED);
     list->push_back(SdlParam{kind, text});
     return list;
 }

@@ -224,6 +224,15 @@ struct Assignment {
     std::string oid;  // set once resolved
 };
 
+// An assignment to `label` found on `line`, its value still to be read.
+Assignment named_assignment(const std::string& label, int line, AssignKind kind = aPlain) {
+    Assignment a;
+    a.kind = kind;
+    a.label = label;
+    a.line = line;
+    return a;
+}
+
 struct Fatal {};
 
 class ModuleCompiler {
@@ -349,6 +358,22 @@ private:
         }
     }
 
+    // Passes over the group that `t`, when it is an opening bracket, starts.
+    void skip_if_group(const Token& t) {
+        if (t.kind == tLParen) skip_group(tLParen, tRParen);
+        if (t.kind == tLBrace) skip_group(tLBrace, tRBrace);
+    }
+
+    // The next token of a macro's clauses before its ::=, bracketed groups
+    // passed over; the end of the module before the ::= is fatal.
+    Token header_token() {
+        Token t = lx_.next();
+        if (t.kind == tEnd || is(t, kwEnd) || is(t, kwDefinitions))
+            fail("%s:%d: ::= missing in OBJECT-TYPE header\n", file_.c_str(), t.line);
+        skip_if_group(t);
+        return t;
+    }
+
     void skip_macro() {
         for (;;) {
             Token t = lx_.next();
@@ -389,9 +414,7 @@ private:
                 case kwObjectIdentifier:
                     if (after_name && is(lx_.peek(), kwAssign)) {
                         lx_.next();
-                        Assignment a;
-                        a.label = label;
-                        a.line = t.line;
+                        Assignment a = named_assignment(label, t.line);
                         value(a);
                         list.push_back(std::move(a));
                     }
@@ -420,16 +443,9 @@ private:
     }
 
     Assignment object_type(const std::string& label, int line) {
-        Assignment a;
-        a.kind = aObject;
-        a.label = label;
-        a.line = line;
+        Assignment a = named_assignment(label, line, aObject);
         for (;;) {
-            Token t = lx_.next();
-            if (t.kind == tEnd || is(t, kwEnd) || is(t, kwDefinitions))
-                fail("%s:%d: ::= missing in OBJECT-TYPE header\n", file_.c_str(), t.line);
-            if (t.kind == tLParen) skip_group(tLParen, tRParen);
-            if (t.kind == tLBrace) skip_group(tLBrace, tRBrace);
+            Token t = header_token();
             if (t.kind != tKeyword) continue;
             if (t.kw == kwAssign) break;
             if (t.kw == kwSyntax) a.syntax = syntax();
@@ -552,15 +568,9 @@ private:
     // MODULE-IDENTITY, OBJECT-GROUP and the other macros whose value is an
     // OID: their clauses are passed over up to ::=.
     Assignment macro_value(const std::string& label, int line) {
-        Assignment a;
-        a.label = label;
-        a.line = line;
+        Assignment a = named_assignment(label, line);
         for (;;) {
-            Token t = lx_.next();
-            if (t.kind == tEnd || is(t, kwEnd) || is(t, kwDefinitions))
-                fail("%s:%d: ::= missing in OBJECT-TYPE header\n", file_.c_str(), t.line);
-            if (t.kind == tLParen) skip_group(tLParen, tRParen);
-            if (t.kind == tLBrace) skip_group(tLBrace, tRBrace);
+            Token t = header_token();
             if (is(t, kwAssign)) break;
             if (is(t, kwDescription)) {
                 Token d = lx_.next();
@@ -604,8 +614,7 @@ private:
                     lx_.unread(std::move(t));
                     return;
                 }
-                if (t.kind == tLParen) skip_group(tLParen, tRParen);
-                if (t.kind == tLBrace) skip_group(tLBrace, tRBrace);
+                skip_if_group(t);
                 if (is(t, kwDisplayHint) && lx_.peek().kind == tQuoted) hint = lx_.next().text;
                 if (is(t, kwSyntax)) break;
             }

@@ -28,9 +28,8 @@ namespace {
 
 constexpr const char* kModule = "snmp";
 constexpr const char* kHandlerName = "snmp_internal";
-constexpr int32_t kSignalData = 1;
-constexpr int32_t kSignalTimeout = 314154;
-constexpr int32_t kSignalGone = 271828;
+// A datagram is there to read (from the socket, or caught by the handler).
+constexpr int32_t kSignalData = kSignalMatched;
 // Large enough for any UDP datagram, so an oversized one is seen whole and refused.
 constexpr size_t kDatagramMax = 65536;
 
@@ -55,7 +54,7 @@ private:
     static void on_timer(ClientData data) {
         auto* self = static_cast<Wait*>(data);
         self->timer_ = nullptr;
-        block_signal(kSignalTimeout, 0);
+        block_signal(kSignalReceiveTimeout, 0);
     }
     Tcl_TimerToken timer_ = nullptr;
 };
@@ -144,17 +143,14 @@ private:
 
 // ---- netif ----------------------------------------------------------------
 
-// Shared by the waiting transport and its handler: whichever lets go last frees it.
-struct HandlerWait {
-    bool waiting = true;
-    bool handler_gone = false;
+struct DatagramWait : HandlerWait {
     std::vector<uint8_t> datagram;
 };
-using WaitRef = std::shared_ptr<HandlerWait>;
+using WaitRef = std::shared_ptr<DatagramWait>;
 
 int snmp_internal(Handler* h, Netif* n, PacketBuffer* b) {
     if (!h->client_data_) return 0;
-    HandlerWait& w = **static_cast<WaitRef*>(h->client_data_);
+    DatagramWait& w = **static_cast<WaitRef*>(h->client_data_);
     netif_decode(n, b);
     if (!h->matched_ || !w.waiting) return 0;
     const DecodeBlock* tree = decode_tree(b);
@@ -186,12 +182,7 @@ int snmp_internal(Handler* h, Netif* n, PacketBuffer* b) {
 int snmp_internal_delete(Handler* h) {
     auto* ref = static_cast<WaitRef*>(h->client_data_);
     if (!ref) return 1;
-    HandlerWait& w = **ref;
-    w.handler_gone = true;
-    if (w.waiting) {
-        w.waiting = false;
-        block_signal(kSignalGone, 0);
-    }
+    (*ref)->handler_deleted();
     delete ref;
     h->client_data_ = nullptr;
     return 1;
@@ -218,7 +209,7 @@ public:
             report(interp_, kModule, __LINE__, LOG_FAULT, "Attempt to do snmp while snmp is already pending");
             return Received::failed;
         }
-        auto wait = std::make_shared<HandlerWait>();
+        auto wait = std::make_shared<DatagramWait>();
         auto* ref = new WaitRef(wait);
         if (!internal_register(n, kHandlerName, receive_filter_.c_str(), snmp_internal, snmp_internal_delete, ref)) {
             delete ref;

@@ -296,6 +296,13 @@ void keep_buffer(Netif* n, PacketBuffer* b) {
     n->saved_.insert(b);
 }
 
+void HandlerWait::handler_deleted() {
+    handler_gone = true;
+    if (!waiting) return;
+    waiting = false;
+    block_signal(kSignalStop, 0);
+}
+
 PacketBuffer* lookup_buffer(Netif* n, const char* handle) {
     if (!handle) return nullptr;
     uint32_t frame = static_cast<uint32_t>(std::strtoul(handle, nullptr, 0));

@@ -205,6 +205,17 @@ Handler* register_handler(Netif* netif, const RegisterOptions& options);
 // the procedure fields filled in. Null when registration failed.
 Handler* internal_register(Netif* netif, const char* name, const char* filter, InternalProc proc,
                            HandlerDeleteProc del, void* client_data);
+// What a command waiting in block_wait shares with the internal handler it
+// registered (held through a shared pointer: whichever lets go last frees it).
+struct HandlerWait {
+    bool waiting = true;        // the command is still in its blocking wait
+    bool handler_gone = false;  // the handler was deleted (with its interface, maybe)
+
+    // For the handler's delete procedure: a wait still pending is ended with
+    // kSignalStop, so the command never blocks on a freed interface.
+    void handler_deleted();
+};
+
 // Deletes the named handler (deferred while handlers run); unknown names are
 // ignored.
 void unregister_handler(Netif* netif, const char* name);
@@ -254,5 +265,9 @@ int& registration_counter();
 
 // The receive sub-command; argv as for NetifSubcommand.
 int netif_receive(Netif* netif, Tcl_Interp* interp, int argc, const char** argv);
+
+// Reads a time value in seconds (a receive time-out, a state-machine timer);
+// false after reporting "Bogus time value" from `module`.
+bool parse_time_value(Tcl_Interp* interp, const char* module, const char* text, double* seconds);
 
 }  // namespace zm

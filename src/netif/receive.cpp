@@ -20,11 +20,9 @@ constexpr const char* kModule = "netif";
 constexpr const char* kHandlerName = "receive_internal";
 
 // Shared by the waiting command and its handler: whichever lets go last frees it.
-struct ReceiveWait {
+struct ReceiveWait : HandlerWait {
     Netif* netif = nullptr;
     Tcl_TimerToken timer = nullptr;
-    bool waiting = true;       // the command is still in its blocking wait
-    bool handler_gone = false; // the handler was deleted (with its interface, maybe)
 };
 using WaitRef = std::shared_ptr<ReceiveWait>;
 
@@ -48,17 +46,10 @@ int receive_proc(Handler* h, Netif* n, PacketBuffer* b) {
 }
 
 // The handler goes (matched, timed out, stopped, or its interface deleted).
-// A wait still pending when its interface disappears is ended, so the command
-// never blocks on a freed interface.
 int receive_delete(Handler* h) {
     auto* ref = static_cast<WaitRef*>(h->client_data_);
-    ReceiveWait& w = **ref;
-    cancel_timer(w);
-    w.handler_gone = true;
-    if (w.waiting) {
-        w.waiting = false;
-        block_signal(kSignalStop, 0);
-    }
+    cancel_timer(**ref);
+    (*ref)->handler_deleted();
     delete ref;
     h->client_data_ = nullptr;
     return 1;
@@ -77,6 +68,14 @@ void receive_timeout(ClientData data) {
 
 }  // namespace
 
+bool parse_time_value(Tcl_Interp* interp, const char* module, const char* text, double* seconds) {
+    if (Tcl_GetDouble(interp, text, seconds) == TCL_OK) return true;
+    std::string why = Tcl_GetStringResult(interp);
+    Tcl_ResetResult(interp);
+    report(interp, module, __LINE__, LOG_FAULT, "Bogus time value \"%s\":%s", text, why.c_str());
+    return false;
+}
+
 int netif_receive(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     int want_handle = 0;
     const OptSpec table[] = {
@@ -93,12 +92,7 @@ int netif_receive(Netif* n, Tcl_Interp* interp, int argc, const char** argv) {
     const char* filter = nullptr;
     if (count >= 2) {
         double seconds = 0;
-        if (Tcl_GetDouble(interp, words[1], &seconds) != TCL_OK) {
-            std::string why = Tcl_GetStringResult(interp);
-            Tcl_ResetResult(interp);
-            report(interp, kModule, __LINE__, LOG_FAULT, "Bogus time value \"%s\":%s", words[1], why.c_str());
-            return TCL_ERROR;
-        }
+        if (!parse_time_value(interp, kModule, words[1], &seconds)) return TCL_ERROR;
         double exact = n->scale_ * seconds * 1000.0;
         double ms = std::trunc(exact);
         if (std::isnan(ms)) ms = 0;

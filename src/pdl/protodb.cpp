@@ -217,6 +217,17 @@ bool ProtoDb::is_checksum_name(const char* name) const {
 // ---------------------------------------------------------------------------
 // Compile operations
 
+Node* ProtoDb::find_or_add_node(std::string_view name) {
+    if (Node* node = find_node(name)) return node;
+    Node* node = alloc<Node>();
+    node->name_ = name;
+    nodes_.emplace(node->name_, node);
+    if (last_node_) last_node_->next_ = node;
+    else first_node_ = node;
+    last_node_ = node;
+    return node;
+}
+
 Node* ProtoDb::begin_node(std::string_view name) {
     Node* node = find_node(name);
     if (node && node->file_) {
@@ -228,14 +239,7 @@ Node* ProtoDb::begin_node(std::string_view name) {
         abandoned_ = true;
         return nullptr;
     }
-    if (!node) {
-        node = alloc<Node>();
-        node->name_ = name;
-        nodes_.emplace(node->name_, node);
-        if (last_node_) last_node_->next_ = node;
-        else first_node_ = node;
-        last_node_ = node;
-    }
+    if (!node) node = find_or_add_node(name);
     node->file_ = store_file_name(current_file_);
     current_node_ = node;
     return node;
@@ -308,13 +312,18 @@ void ProtoDb::remove_duplicate_symbols(Symbol** list) {
     }
 }
 
-FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
+FieldAttr* ProtoDb::new_fldattr(int type, std::initializer_list<int> types, bool* fits) {
     FieldAttr* attr = alloc<FieldAttr>();
     attr->type_ = type;
-    if (type != FATTR_DEFAULT && type != FATTR_LEGAL_VALUES && type != FATTR_TAGS) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
+    *fits = std::find(types.begin(), types.end(), type) != types.end();
+    if (!*fits) std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
+    return attr;
+}
+
+FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_DEFAULT, FATTR_LEGAL_VALUES, FATTR_TAGS}, &fits);
+    if (!fits) return attr;
     remove_duplicate_symbols(&symbols);
     if (type == FATTR_TAGS) {
         for (Symbol* s = symbols; s; s = s->next_) {
@@ -328,35 +337,23 @@ FieldAttr* ProtoDb::addfldattr(int type, Symbol* symbols) {
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, Expr* expr) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_SEND) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->expr_ = expr;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_SEND}, &fits);
+    if (fits) attr->expr_ = expr;
     return attr;
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, std::string_view text) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_DISPLAY && type != FATTR_TABLE && type != FATTR_FORWARDING) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->text_ = text;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_DISPLAY, FATTR_TABLE, FATTR_FORWARDING}, &fits);
+    if (fits) attr->text_ = text;
     return attr;
 }
 
 FieldAttr* ProtoDb::addfldattr(int type, uint32_t number) {
-    FieldAttr* attr = alloc<FieldAttr>();
-    attr->type_ = type;
-    if (type != FATTR_INDEX) {
-        std::fprintf(out_, "%s(%d): addfldattr <type not supported>...\n", kModule, __LINE__);
-        return attr;
-    }
-    attr->number_ = number;
+    bool fits = false;
+    FieldAttr* attr = new_fldattr(type, {FATTR_INDEX}, &fits);
+    if (fits) attr->number_ = number;
     return attr;
 }
 
@@ -478,15 +475,7 @@ ChildLink* ProtoDb::add_child(std::string_view name, Expr* selector, int32_t off
         report_os_error(nullptr, kModule, __LINE__, "internal error: no parent node for child \"%s\"", n.c_str());
         return nullptr;
     }
-    Node* child = find_node(name);
-    if (!child) {
-        child = alloc<Node>();
-        child->name_ = name;
-        nodes_.emplace(child->name_, child);
-        if (last_node_) last_node_->next_ = child;
-        else first_node_ = child;
-        last_node_ = child;
-    }
+    Node* child = find_or_add_node(name);
     ChildLink* down = alloc<ChildLink>();
     ChildLink* up = alloc<ChildLink>();
     down->node_ = child;

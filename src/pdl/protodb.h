@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -386,6 +387,11 @@ public:
 
 private:
     template <class T> T* alloc();
+    // The node named `name`, entered at the end of the node list if it is new.
+    Node* find_or_add_node(std::string_view name);
+    // A new field attribute of `type`; false in `*fits` (after a note on
+    // output()) when `type` is not among `types`, and then it keeps no value.
+    FieldAttr* new_fldattr(int type, std::initializer_list<int> types, bool* fits);
     Symbol* build_calc(Expr* call);
     void remove_duplicate_symbols(Symbol** list);
     const char* store_file_name(std::string_view name);

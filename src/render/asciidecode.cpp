@@ -19,11 +19,6 @@ constexpr const char* kModule = "RENDER/ascii_fd";
 constexpr const char* kReverse = "\033[7m";
 constexpr const char* kNormal = "\033[0m";
 
-struct AsciiDecode : Renderer {
-    using Renderer::Renderer;
-    CharSet charset = CHARSET_ASCII;
-};
-
 DecodeBlock& scratch() {
     static DecodeBlock block;
     return block;
@@ -110,12 +105,8 @@ void write_stdout(const std::string& text) {
 }
 
 int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    auto* r = static_cast<AsciiDecode*>(base);
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    auto* r = static_cast<CharsetRenderer*>(base);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     std::string text;
     for (int i = 1; i < objc; ++i) {
@@ -134,12 +125,7 @@ int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
 }
 
 int create_ascii(const char* name, Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    CharSet charset = CHARSET_ASCII;
-    if (!parse_charset_option(interp, kModule, argc, argv, &charset)) return 1;
-    auto r = std::make_unique<AsciiDecode>(name, kModule, netif, true);
-    r->charset = charset;
-    create_renderer_command(interp, std::move(r), ascii_proc);
-    return 0;
+    return create_charset_renderer(name, kModule, netif, interp, argc, argv, true, ascii_proc);
 }
 
 }  // namespace

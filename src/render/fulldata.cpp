@@ -14,18 +14,9 @@ namespace {
 
 constexpr const char* kModule = "RENDER/tap_fdata";
 
-struct FullData : Renderer {
-    using Renderer::Renderer;
-    CharSet charset = CHARSET_ASCII;
-};
-
 int fulldata_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    auto* r = static_cast<FullData*>(base);
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    auto* r = static_cast<CharsetRenderer*>(base);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     ObjRef list(Tcl_NewListObj(0, nullptr));
     std::string text;
@@ -41,17 +32,13 @@ int fulldata_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const o
 }
 
 int create_fulldata(const char* name, Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
-    CharSet charset = CHARSET_ASCII;
-    if (!parse_charset_option(interp, kModule, argc, argv, &charset)) return 1;
-    auto r = std::make_unique<FullData>(name, kModule, netif, false);
-    r->charset = charset;
-    create_renderer_command(interp, std::move(r), fulldata_proc);
-    return 0;
+    return create_charset_renderer(name, kModule, netif, interp, argc, argv, false, fulldata_proc);
 }
 
 }  // namespace
 
-bool parse_charset_option(Tcl_Interp* interp, const char* module, int argc, const char** argv, CharSet* out) {
+int create_charset_renderer(const char* name, const char* module, Netif* netif, Tcl_Interp* interp, int argc,
+                            const char** argv, bool with_context, RendererProc proc) {
     const char* charset = "ASCII";
     const OptSpec table[] = {
         {"-charset", OPT_STRING, 0, &charset, "Character set used in displaying data, ASCII/EBCDIC (defaults to ASCII)"},
@@ -59,10 +46,12 @@ bool parse_charset_option(Tcl_Interp* interp, const char* module, int argc, cons
     };
     if (parse_options(interp, &argc, argv, table, 0) != TCL_OK) {
         report(interp, module, __LINE__, LOG_FAULT, "Usage: {renderer} ?options?");
-        return false;
+        return 1;
     }
-    *out = parse_charset(interp, module, charset);
-    return true;
+    auto r = std::make_unique<CharsetRenderer>(name, module, netif, with_context);
+    r->charset = parse_charset(interp, module, charset);
+    create_renderer_command(interp, std::move(r), proc);
+    return 0;
 }
 
 CharSet parse_charset(Tcl_Interp* interp, const char* module, const char* text) {

@@ -140,11 +140,7 @@ DecodeBlock& scratch() {
 
 int fulldecode_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     auto* r = static_cast<FullDecode*>(base);
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles} ?options?");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc, 2, "Usage: {renderer} {list of buffer handles} ?options?");
     if (!netif) return TCL_ERROR;
     FullDecodeStyle style = r->style;
     style.vendor_ctx = interp;
@@ -175,6 +171,20 @@ int fulldecode_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const
     return TCL_OK;
 }
 
+// A column width within [lo, hi]; one out of range is warned about (`below`
+// or `above`) and replaced by the nearer limit.
+int clamp_width(Tcl_Interp* interp, int width, int lo, int hi, const char* below, const char* above) {
+    if (width < lo) {
+        report(interp, kModule, __LINE__, LOG_WARNING, "%s", below);
+        return lo;
+    }
+    if (width > hi) {
+        report(interp, kModule, __LINE__, LOG_WARNING, "%s", above);
+        return hi;
+    }
+    return width;
+}
+
 int create_fulldecode(const char* name, Netif* netif, Tcl_Interp* interp, int argc, const char** argv) {
     const char* charset = "ASCII";
     const char* symvals = "TEXT";
@@ -202,22 +212,12 @@ int create_fulldecode(const char* name, Netif* netif, Tcl_Interp* interp, int ar
     } else {
         report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-symvals\" - using TEXT");
     }
-    if (namewidth < MIN_NAMEWIDTH) {
-        report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-namewidth_in\" - using minimum of MIN_NAMEWIDTH");
-        namewidth = MIN_NAMEWIDTH;
-    } else if (namewidth > MAX_NAMEWIDTH) {
-        report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-namewidth\" - using maximum of MAX_NAMEWIDTH");
-        namewidth = MAX_NAMEWIDTH;
-    }
-    if (valwidth < MIN_VALWIDTH) {
-        report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-valwidth\" - using minimum of MIN_VALWIDTH");
-        valwidth = MIN_VALWIDTH;
-    } else if (valwidth > MAX_VALWIDTH) {
-        report(interp, kModule, __LINE__, LOG_WARNING, "Bad \"-valwidth\" - using maximum of MAX_VALWIDTH");
-        valwidth = MAX_VALWIDTH;
-    }
-    s.name_width = namewidth;
-    s.value_width = valwidth;
+    s.name_width = clamp_width(interp, namewidth, MIN_NAMEWIDTH, MAX_NAMEWIDTH,
+                               "Bad \"-namewidth_in\" - using minimum of MIN_NAMEWIDTH",
+                               "Bad \"-namewidth\" - using maximum of MAX_NAMEWIDTH");
+    s.value_width = clamp_width(interp, valwidth, MIN_VALWIDTH, MAX_VALWIDTH,
+                                "Bad \"-valwidth\" - using minimum of MIN_VALWIDTH",
+                                "Bad \"-valwidth\" - using maximum of MAX_VALWIDTH");
     s.lofield = lofield == 1;
     s.pdlnames = pdlnames == 1;
     s.vendor = interp_vendor;

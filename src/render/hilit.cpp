@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/report.h"
 #include "decode/visitor.h"
 #include "netif/netif.h"
 #include "pdl/protodb.h"
@@ -61,11 +60,7 @@ DecodeBlock& offset_scratch() {
 }
 
 int hilit_proc(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    if (objc < 3) {
-        report(interp, "RENDER/tap_hilit", __LINE__, LOG_FAULT, "Usage: {renderer} {buffer handle} {hilit field}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc, 3, "Usage: {renderer} {buffer handle} {hilit field}");
     if (!netif) return TCL_ERROR;
     ObjRef list(Tcl_NewListObj(0, nullptr));
     PacketBuffer* b = lookup_buffer(netif, Tcl_GetString(objv[1]));
@@ -81,12 +76,7 @@ int hilit_proc(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[])
 }
 
 int node_offset_proc(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    if (objc < 3) {
-        report(interp, "RENDER/find_node_offset", __LINE__, LOG_FAULT,
-               "Usage: {renderer} {buffer handle} {node name}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc, 3, "Usage: {renderer} {buffer handle} {node name}");
     if (!netif) return TCL_ERROR;
     unsigned long offset = 0;
     PacketBuffer* b = lookup_buffer(netif, Tcl_GetString(objv[1]));

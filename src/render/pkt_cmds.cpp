@@ -64,6 +64,14 @@ PacketContext& packet_context() {
     return context;
 }
 
+// Parses a path pattern; false after reporting why it is bad.
+bool read_pattern(Tcl_Interp* interp, const std::string& text, bool wildcards, std::vector<PathEntry>& pattern) {
+    std::string error;
+    if (parse_pattern(text, wildcards, pattern, error)) return true;
+    report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
+    return false;
+}
+
 // Makes the context hold the packet's tree; null after a report.
 PacketTree* context_tree(Tcl_Interp* interp, const char* handle_text, PacketBuffer** packet_out = nullptr) {
     uint32_t handle = SavedPackets::parse_handle(handle_text);
@@ -367,13 +375,13 @@ int cmd_pkt_val(ClientData, Tcl_Interp* interp, Words& w) {
     if (cmd != "get" && cmd != "next" && cmd != "all")
         return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown  command \"%s\", should be one of {get, next, all}", w[1]);
     std::vector<PathEntry> pattern;
-    std::string error;
-    if (!parse_pattern(w[2], true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
+    if (!read_pattern(interp, w[2], true, pattern)) return TCL_ERROR;
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     const std::vector<RegPath>& regs = context_regs(interp, *tree);
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
     Tcl_IncrRefCount(list);
+    std::string error;  // the first fault match_path finds in the pattern
     auto matches = [&](const RegPath& r, bool full) {
         std::string e;
         bool ok = match_path(r, pattern, full, &e);
@@ -420,8 +428,7 @@ int cmd_pkt_fieldinfo(ClientData, Tcl_Interp* interp, Words& w) {
     if (cmd != "get" && cmd != "all")
         return report_failure(interp, kModule, __LINE__, LOG_FAULT, "Unknown  command \"%s\", should be \"get\" or \"all\"", w[1]);
     std::vector<PathEntry> pattern;
-    std::string error;
-    if (!parse_pattern(w[2], true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
+    if (!read_pattern(interp, w[2], true, pattern)) return TCL_ERROR;
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
@@ -441,9 +448,8 @@ int cmd_pkt_getinststr(ClientData, Tcl_Interp* interp, Words& w) {
     if (!value_options(interp, w, kUsage, &hex, &value_only)) return TCL_ERROR;
     if (w.argc < 4) return usage(interp, kUsage);
     std::vector<PathEntry> pattern;
-    std::string error;
     std::string text = std::string("*.") + w[1] + "." + w[2] + ".@";
-    if (!parse_pattern(text, true, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
+    if (!read_pattern(interp, text, true, pattern)) return TCL_ERROR;
     PacketTree* tree = context_tree(interp, w[3]);
     if (!tree) return TCL_ERROR;
     std::string out = value_only ? "" : w[1];
@@ -466,8 +472,7 @@ int cmd_pkt_getinststr(ClientData, Tcl_Interp* interp, Words& w) {
 int cmd_pkt_set(ClientData, Tcl_Interp* interp, Words& w) {
     if (w.argc < 4) return usage(interp, "Usage: pkt_set {string} {value} {pkt handle}");
     std::vector<PathEntry> pattern;
-    std::string error;
-    if (!parse_pattern(w[1], false, pattern, error)) return report_failure(interp, kModule, __LINE__, LOG_FAULT, "%s", error.c_str());
+    if (!read_pattern(interp, w[1], false, pattern)) return TCL_ERROR;
     PacketBuffer* packet = nullptr;
     PacketTree* tree = context_tree(interp, w[3], &packet);
     if (!tree) return TCL_ERROR;

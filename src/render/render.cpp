@@ -138,6 +138,14 @@ Netif* renderer_netif(Tcl_Interp* interp, Renderer* r) {
     return n;
 }
 
+Netif* renderer_call_netif(Tcl_Interp* interp, Renderer* r, int objc, int min_words, const char* usage) {
+    if (objc < min_words) {
+        report(interp, r->module_.c_str(), __LINE__, LOG_FAULT, "%s", usage);
+        return nullptr;
+    }
+    return renderer_netif(interp, r);
+}
+
 void create_renderer_command(Tcl_Interp* interp, std::unique_ptr<Renderer> r, RendererProc proc) {
     auto* cd = new CommandData{std::move(r), proc};
     Tcl_CreateObjCommand(interp, cd->renderer->name_.c_str(), renderer_command, cd, renderer_deleted);

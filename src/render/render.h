@@ -57,6 +57,13 @@ struct Renderer {
 // The renderer's interface, or null after reporting that it is closed.
 Netif* renderer_netif(Tcl_Interp* interp, Renderer* r);
 
+constexpr const char* kHandlesUsage = "Usage: {renderer} {list of buffer handles}";
+
+// The interface for a call of the renderer with `objc` words, or null after a
+// report: `usage` when there are fewer than `min_words`, or the closed interface.
+Netif* renderer_call_netif(Tcl_Interp* interp, Renderer* r, int objc, int min_words = 2,
+                           const char* usage = kHandlesUsage);
+
 // The renderer-command procedure of a class: (record, interp, objc, objv).
 using RendererProc = int (*)(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]);
 

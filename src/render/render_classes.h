@@ -2,8 +2,7 @@
 #pragma once
 
 #include "decode/format.h"
-
-struct Tcl_Interp;
+#include "render/render.h"
 
 namespace zm {
 
@@ -19,7 +18,14 @@ void register_saver_class();
 
 // "ASCII" or "EBCDIC"; anything else is reported (Warning) and gives ASCII.
 CharSet parse_charset(Tcl_Interp* interp, const char* module, const char* text);
-// Parses a renderer's only option, "-charset"; false after reporting the usage.
-bool parse_charset_option(Tcl_Interp* interp, const char* module, int argc, const char** argv, CharSet* out);
+// The record of the classes whose only option is -charset.
+struct CharsetRenderer : Renderer {
+    using Renderer::Renderer;
+    CharSet charset = CHARSET_ASCII;
+};
+// Creates a renderer of such a class (arguments as for RendererCreate); 1
+// after reporting the usage.
+int create_charset_renderer(const char* name, const char* module, Netif* netif, Tcl_Interp* interp, int argc,
+                            const char** argv, bool with_context, RendererProc proc);
 
 }  // namespace zm

@@ -1,7 +1,6 @@
 // The pkt_saver renderer: saves a copy of every buffer it is given in the saved-packet registry.
 #include <tcl.h>
 
-#include "core/report.h"
 #include "netif/netif.h"
 #include "render/render.h"
 #include "render/render_classes.h"
@@ -13,11 +12,7 @@ namespace {
 constexpr const char* kModule = "RENDER/pkt_saver";
 
 int saver_proc(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
     for (int i = 1; i < objc; ++i) {

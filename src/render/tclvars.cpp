@@ -1,7 +1,6 @@
 // The tcl_variables renderer: exports each packet into the PKT_TBL variables.
 #include <tcl.h>
 
-#include "core/report.h"
 #include "netif/netif.h"
 #include "render/render.h"
 #include "render/render_classes.h"
@@ -13,11 +12,7 @@ namespace {
 constexpr const char* kModule = "RENDER/tcl_var";
 
 int tclvars_proc(Renderer* r, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
-    if (objc < 2) {
-        report(interp, kModule, __LINE__, LOG_FAULT, "Usage: {renderer} {list of buffer handles}");
-        return TCL_ERROR;
-    }
-    Netif* netif = renderer_netif(interp, r);
+    Netif* netif = renderer_call_netif(interp, r, objc);
     if (!netif) return TCL_ERROR;
     for (int i = 1; i < objc; ++i) {
         PacketBuffer* b = lookup_buffer(netif, Tcl_GetString(objv[i]));

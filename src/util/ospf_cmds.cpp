@@ -147,15 +147,10 @@ bool read_count(AddContext& c, long* count, long max = 4096) {
     return true;
 }
 
-int add_rtr(Tcl_Interp* interp, Words& w, const char* usage) {
-    AddContext c{interp, w, usage};
-    OspfLsa lsa;
-    lsa.ls_type = kRouterLsa;
-    lsa.ls_length = 24;
-    if (!read_common(c, lsa, false)) return TCL_ERROR;
+bool read_rtr(AddContext& c, OspfLsa& lsa) {
     lsa.rtr_type = ospf_rtr_type(c.word());
     long n = 0;
-    if (!read_count(c, &n)) return TCL_ERROR;
+    if (!read_count(c, &n)) return false;
     for (long i = 0; i < n; ++i) {
         const char* text = c.word();
         char id[32], data[32];
@@ -163,76 +158,73 @@ int add_rtr(Tcl_Interp* interp, Words& w, const char* usage) {
         auto qid = std::optional<uint32_t>{}, qdata = std::optional<uint32_t>{};
         if (std::sscanf(text, "%31s %31s %d %d", id, data, &link.type, &link.metric) != 4 ||
             !(qid = ospf_quad(id)) || !(qdata = ospf_quad(data)))
-            return fault(interp, __LINE__, std::string("bad router link \"") + text +
-                                               "\": expected {link_id link_data type metric}");
+            return c.fail(std::string("bad router link \"") + text + "\": expected {link_id link_data type metric}");
         link.id = *qid;
         link.data = *qdata;
         lsa.links.insert(lsa.links.begin(), link);
         lsa.ls_length += 12;
     }
-    return finish_add(c, lsa);
+    return true;
 }
 
-int add_net(Tcl_Interp* interp, Words& w, const char* usage) {
-    AddContext c{interp, w, usage};
-    OspfLsa lsa;
-    lsa.ls_type = kNetworkLsa;
-    lsa.ls_length = 24;
-    if (!read_common(c, lsa, false) || !c.quad(&lsa.mask)) return TCL_ERROR;
+bool read_net(AddContext& c, OspfLsa& lsa) {
     long n = 0;
-    if (!read_count(c, &n, kOspfNetRoutersMax)) return TCL_ERROR;
+    if (!c.quad(&lsa.mask) || !read_count(c, &n, kOspfNetRoutersMax)) return false;
     for (long i = 0; i < n; ++i) {
         uint32_t r = 0;
-        if (!c.quad(&r)) return TCL_ERROR;
+        if (!c.quad(&r)) return false;
         lsa.routers.push_back(r);
         lsa.ls_length += 4;
     }
-    return finish_add(c, lsa);
+    return true;
 }
 
-int add_summ(Tcl_Interp* interp, Words& w, const char* usage) {
-    AddContext c{interp, w, usage};
-    OspfLsa lsa;
-    lsa.ls_length = 28;
+bool read_summ(AddContext& c, OspfLsa& lsa) {
     long metric = 0;
-    if (!read_common(c, lsa, true) || !c.quad(&lsa.mask) || !c.number(&metric)) return TCL_ERROR;
+    if (!c.quad(&lsa.mask) || !c.number(&metric)) return false;
     lsa.metric = static_cast<int>(metric);
-    return finish_add(c, lsa);
+    return true;
 }
 
-int add_ext(Tcl_Interp* interp, Words& w, const char* usage) {
-    AddContext c{interp, w, usage};
-    OspfLsa lsa;
-    lsa.ls_type = kExternalLsa;
-    lsa.ls_length = 36;
-    if (!read_common(c, lsa, false) || !c.quad(&lsa.mask)) return TCL_ERROR;
+bool read_ext(AddContext& c, OspfLsa& lsa) {
+    if (!c.quad(&lsa.mask)) return false;
     lsa.ext_flag = std::string(c.word()) == "TYPE1" ? 0 : 0x80;
     long metric = 0, tag = 0;
-    if (!c.number(&metric) || !c.quad(&lsa.fwd_addr) || !c.number(&tag)) return TCL_ERROR;
+    if (!c.number(&metric) || !c.quad(&lsa.fwd_addr) || !c.number(&tag)) return false;
     lsa.metric = static_cast<int>(metric);
     lsa.tag = static_cast<uint32_t>(tag);
-    return finish_add(c, lsa);
+    return true;
 }
 
-int add_mcast(Tcl_Interp* interp, Words& w, const char* usage) {
-    AddContext c{interp, w, usage};
-    OspfLsa lsa;
-    lsa.ls_type = kGroupLsa;
-    lsa.ls_length = 20;
-    if (!read_common(c, lsa, false)) return TCL_ERROR;
+bool read_mcast(AddContext& c, OspfLsa& lsa) {
     long n = 0;
-    if (!read_count(c, &n)) return TCL_ERROR;
+    if (!read_count(c, &n)) return false;
     for (long i = 0; i < n; ++i) {
         const char* text = c.word();
         char id[32];
         OspfVertex v;
         std::optional<uint32_t> q;
         if (std::sscanf(text, "%d %31s", &v.type, id) != 2 || !(q = ospf_quad(id)))
-            return fault(interp, __LINE__, std::string("bad vertex \"") + text + "\": expected {type vertex_id}");
+            return c.fail(std::string("bad vertex \"") + text + "\": expected {type vertex_id}");
         v.id = *q;
         lsa.vertices.insert(lsa.vertices.begin(), v);
         lsa.ls_length += 8;
     }
+    return true;
+}
+
+// Summary LSAs take their ls_type (3 or 4) from the command's words.
+constexpr int kTypeFromWords = 0;
+
+// An add command: the shared words, the kind's own words (`read_rest`), then
+// the limit; the advertisement starts as `length` bytes and grows with its lists.
+template <int Type, int Length, bool (*ReadRest)(AddContext&, OspfLsa&)>
+int add_lsa(Tcl_Interp* interp, Words& w, const char* usage) {
+    AddContext c{interp, w, usage};
+    OspfLsa lsa;
+    lsa.ls_type = Type;
+    lsa.ls_length = Length;
+    if (!read_common(c, lsa, Type == kTypeFromWords) || !ReadRest(c, lsa)) return TCL_ERROR;
     return finish_add(c, lsa);
 }
 
@@ -316,16 +308,20 @@ constexpr OspfCommand kCommands[] = {
     {"create_lsdb_table", 2, 2, "create_lsdb_table ospf_ifname", create_table},
     {"delete_lsdb_table", 2, 2, "delete_lsdb_table ospf_ifname", delete_table},
     {"add_ospf_rtr_lsa", 10, -1,
-     "add_ospf_rtr_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type rtr_type nlinks {link}... limit", add_rtr},
+     "add_ospf_rtr_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type rtr_type nlinks {link}... limit",
+     add_lsa<kRouterLsa, 24, read_rtr>},
     {"add_ospf_net_lsa", 10, -1,
-     "add_ospf_net_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type mask nrouters {router}... limit", add_net},
+     "add_ospf_net_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type mask nrouters {router}... limit",
+     add_lsa<kNetworkLsa, 24, read_net>},
     {"add_ospf_summ_lsa", 11, 11,
-     "add_ospf_summ_lsa ospf_ifname ad_id ls_type options ls_id adv_rtr dyn_type mask metric limit", add_summ},
+     "add_ospf_summ_lsa ospf_ifname ad_id ls_type options ls_id adv_rtr dyn_type mask metric limit",
+     add_lsa<kTypeFromWords, 28, read_summ>},
     {"add_ospf_ext_lsa", 13, 13,
      "add_ospf_ext_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type mask ext_type metric fwd_addr tag limit",
-     add_ext},
+     add_lsa<kExternalLsa, 36, read_ext>},
     {"add_ospf_mcast_lsa", 9, -1,
-     "add_ospf_mcast_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type nvertices {vertex}... limit", add_mcast},
+     "add_ospf_mcast_lsa ospf_ifname ad_id options ls_id adv_rtr dyn_type nvertices {vertex}... limit",
+     add_lsa<kGroupLsa, 20, read_mcast>},
     {"get_ospf_hdr_pdl", 3, 3, "get_ospf_hdr_pdl ospf_ifname ad_id", hdr_pdl},
     {"get_ospf_pdl_str", 3, 3, "get_ospf_pdl_str ospf_ifname ad_id", pdl_str},
     {"incr_ospf_timer", 4, 4, "incr_ospf_timer ospf_ifname ad_id increment", incr_timer},

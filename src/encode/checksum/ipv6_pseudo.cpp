@@ -57,4 +57,22 @@ int64_t ipv6_upper_length(const uint8_t* data, int64_t upper, size_t avail) {
     return len > 0 ? len : 0;
 }
 
+TransportPseudo transport_pseudo(const uint8_t* data, int64_t upper, uint32_t proto, size_t avail,
+                                 const char* module) {
+    TransportPseudo p;
+    if (starts_ipv6(data, avail)) {
+        if (avail < kIpv6Header) report_short(module, __LINE__, "IPv6 header", kIpv6Header, avail);
+        p.length = ipv6_upper_length(data, upper, avail);
+        p.ip_length = upper;
+        p.sum = ipv6_pseudo_sum(data, upper, static_cast<uint64_t>(p.length), proto, avail);
+    } else {
+        if (avail < 20) report_short(module, __LINE__, "IPv4 header", 20, avail);
+        auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
+        p.ip_length = 4 * (byte(0) & 0x0F);
+        p.length = static_cast<int64_t>(byte(2) << 8 | byte(3)) - p.ip_length;
+        p.sum = ones_add_within(data, 12, 8, avail) + proto + static_cast<uint16_t>(p.length);
+    }
+    return p;
+}
+
 }  // namespace zm::xsum

@@ -1,4 +1,5 @@
-// The IPv6 pseudo-header of upper-layer checksums (UDP, TCP, ICMPv6 over IPv6).
+// The pseudo-headers of upper-layer checksums: IPv6's (UDP, TCP, ICMPv6 over
+// IPv6), and the IPv4-or-IPv6 one of TCP and UDP.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -20,5 +21,16 @@ uint64_t ipv6_pseudo_sum(const uint8_t* data, int64_t upper, uint64_t length, ui
 // The upper-layer length an IPv6 header claims for a header at `upper`:
 // 40 + payload length - upper, never negative.
 int64_t ipv6_upper_length(const uint8_t* data, int64_t upper, size_t avail);
+
+// The pseudo-header of a TCP or UDP checksum (protocol `proto`) over whichever
+// IP header `data` starts; `upper` is the offset of the transport header. An
+// IP header cut short by the packet is reported from `module`.
+struct TransportPseudo {
+    int64_t length;     // the transport length the IP header claims
+    int64_t ip_length;  // IPv4: the header length its first byte gives; IPv6: `upper`
+    uint64_t sum;       // not folded
+};
+TransportPseudo transport_pseudo(const uint8_t* data, int64_t upper, uint32_t proto, size_t avail,
+                                 const char* module);
 
 }  // namespace zm::xsum

@@ -19,20 +19,9 @@ constexpr int64_t kTcpHeader = 20;
 int32_t tcp_xsum(uint8_t* data, int, int32_t bits, int32_t* result, int, int, void*, size_t avail) {
     using namespace xsum;
     int64_t off = bits / 8;
-    int64_t len, hlen;
-    uint64_t sum;
-    if (starts_ipv6(data, avail)) {
-        if (avail < 40) report_short(kModule, __LINE__, "IPv6 header", 40, avail);
-        len = ipv6_upper_length(data, off, avail);
-        hlen = off;
-        sum = ipv6_pseudo_sum(data, off, static_cast<uint64_t>(len), 6, avail);
-    } else {
-        if (avail < 20) report_short(kModule, __LINE__, "IPv4 header", 20, avail);
-        auto byte = [&](size_t i) -> uint32_t { return i < avail ? data[i] : 0; };
-        hlen = 4 * (byte(0) & 0x0F);
-        len = static_cast<int64_t>(byte(2) << 8 | byte(3)) - hlen;
-        sum = ones_add_within(data, 12, 8, avail) + 6 + static_cast<uint16_t>(len);
-    }
+    TransportPseudo pseudo = transport_pseudo(data, off, 6, avail, kModule);
+    int64_t len = pseudo.length, hlen = pseudo.ip_length;
+    uint64_t sum = pseudo.sum;
     // The fixed header, its checksum word (bytes 16-17) taken as 0.
     sum += ones_add_within(data, off, 16, avail);
     sum += ones_add_within(data, off + 18, 2, avail);
