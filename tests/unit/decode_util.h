@@ -1,4 +1,5 @@
-// Helpers shared by the decoder's tests: exact-size packets, a compact tree text, the shipped library.
+// Helpers shared by the decoder's, filter's and database's tests: descriptions compiled from PDL text,
+// exact-size packets, a compact tree text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/buffer.h"
@@ -21,6 +23,34 @@
 namespace zm_test {
 
 using namespace zm;
+
+// A private database compiled from PDL text; what the parser prints is collected.
+struct PdlDb {
+    ProtoDb db;
+    char* buf = nullptr;
+    size_t len = 0;
+    std::FILE* out = open_memstream(&buf, &len);
+    explicit PdlDb(std::string_view text = {}) {
+        db.set_output(out);
+        db.set_current_file("t.pdl");
+        if (!text.empty()) {
+            EXPECT_EQ(parse(text), PdlResult::ok) << text;
+        }
+    }
+    ~PdlDb() {
+        std::fclose(out);
+        std::free(buf);
+    }
+    PdlDb(const PdlDb&) = delete;
+    PdlDb& operator=(const PdlDb&) = delete;
+    PdlResult parse(std::string_view text) { return parse_pdl_text(db, text.data(), text.size()); }
+    std::string output() {
+        std::fflush(out);
+        return std::string(buf, len);
+    }
+    Node* node(const char* name) { return db.find_node(name); }
+    Field* field(const char* name) { return db.find_field(nullptr, name); }
+};
 
 // A buffer holding `bytes`, sized exactly (no slack behind the data).
 struct Packet {
