@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,33 +13,13 @@
 #include "filter/sequence.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/protodb.h"
-#include "support.h"
+#include "decode_util.h"
 
 using namespace zm;
 
 namespace {
 
-// A private database whose standard-output messages are collected.
-struct Db {
-    ProtoDb db;
-    char* buf = nullptr;
-    size_t len = 0;
-    FILE* out = open_memstream(&buf, &len);
-    Db() {
-        db.set_output(out);
-        db.set_current_file("t.pdl");
-    }
-    ~Db() {
-        std::fclose(out);
-        std::free(buf);
-    }
-    PdlResult parse(const std::string& text) { return parse_pdl_text(db, text.data(), text.size()); }
-    std::string output() {
-        std::fflush(out);
-        return std::string(buf, len);
-    }
-    Field* field(const char* name) { return db.find_field(nullptr, name); }
-};
+using Db = zm_test::PdlDb;
 
 // The shape of an expression, fully parenthesised: names, numbers and operator codes.
 std::string shape(const Expr* e) {
@@ -112,12 +91,9 @@ TEST(PdlExpressions, CallsArgumentsAndCalculatedValues) {
                       "  s : 8 : send = bitswap; };"),
               PdlResult::ok);
     Field* b = d.field("P.b");
-    int fargs = 0, gargs = 0;
-    for (ArgCell* a = b->width_->left_->args_; a; a = a->next_) ++fargs;
-    for (ArgCell* a = b->width_->right_->args_; a; a = a->next_) ++gargs;
-    EXPECT_EQ(fargs, 0);
-    EXPECT_EQ(gargs, 2);
-    EXPECT_EQ(b->width_->right_->args_->expr_->value_, 2u);  // last argument first
+    EXPECT_EQ(b->width_->left_->args_, nullptr);
+    const ArgCell* g = b->width_->right_->args_;  // last argument first, the empty one dropped
+    EXPECT_EQ(std::make_tuple(g->expr_->value_, g->next_->expr_->value_, g->next_->next_), std::make_tuple(2u, 1u, nullptr));
 
     const Symbol* sum = b->value_source_;
     ASSERT_TRUE(sum);
@@ -231,7 +207,6 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
     ReportCapture cap;
     ASSERT_EQ(d.parse("S { a : 8 : legal_values = (A = 1, B = 1, C = 2);\n"
                       "  b : 8 : default = 2, legal_values = (X = 1, Y = 2);\n"
-                      "  c : 8 : legal_values = (X = 1, Y = 2), default = 9;\n"
                       "  r : 8 : legal_values = (N = 1 - 3, 7 - 9, M = 5 - 4);\n"
                       "  h : 8 : legal_values = (P = 0x616263646566, Q = 0x616263646566); };"),
               PdlResult::ok);
@@ -244,10 +219,6 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
     Field* b = d.field("S.b");
     EXPECT_STREQ(b->value_source_->name(), "Y");  // bound to the legal value
     EXPECT_EQ(numbers(b->legal_values_), (std::vector<uint32_t>{2, 1}));
-    Field* c = d.field("S.c");
-    EXPECT_EQ(c->value_source_->name(), nullptr);
-    EXPECT_EQ(numbers(c->legal_values_), (std::vector<uint32_t>{9, 2, 1}));  // unmatched default in front
-    EXPECT_EQ(find_legal_value(c, "X")->number(), 1u);
 
     Symbol* r = d.field("S.r")->legal_values_;
     EXPECT_EQ(numbers(r), (std::vector<uint32_t>{7, 9, 1, 2, 3}));
@@ -325,19 +296,9 @@ TEST(PdlLookups, FindFieldTagsAndDisplayCodes) {
                             [&](const char* n) { return d.field(n)->display_format_; }),
               (std::vector<int>{DISP_IPA, DISP_MAC, DISP_HEX, DISP_HEX, DISP_DEC}));
 
-    const char* tag = d.db.find_tag("len");
-    EXPECT_EQ(tag, d.db.intern_tag("len"));
-    EXPECT_EQ(d.db.find_tag("never"), nullptr);
-    ASSERT_TRUE(d.db.find_tag("5"));
-    std::vector<std::string> seen;
-    d.db.for_each_tagged(
-        tag,
-        [](int kind, void* obj, void* ctx) {
-            auto* v = static_cast<std::vector<std::string>*>(ctx);
-            v->push_back(kind == 0 ? static_cast<Node*>(obj)->name_ : static_cast<Field*>(obj)->name_);
-        },
-        &seen);
-    EXPECT_EQ(seen, (std::vector<std::string>{"IP_HDR", "ip_len", "ip_x", "ip_x"}));
+    // Tag lists are listed by the script tests of pdf withtag; a number tag is kept as its text.
+    EXPECT_EQ(d.db.find_tag("len"), d.db.intern_tag("len"));
+    EXPECT_TRUE(d.db.find_tag("5"));
 }
 
 TEST(PdlExpressions, DepthIsBoundedAndLongNamesKept) {
