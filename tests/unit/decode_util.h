@@ -70,6 +70,32 @@ struct Packet {
     Packet& operator=(const Packet&) = delete;
 };
 
+// Frames of the shipped library's protocols with their length fields filled in.
+inline std::vector<uint8_t> enet_frame(uint16_t type, const std::vector<uint8_t>& payload) {
+    std::vector<uint8_t> f = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01,
+                              static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type)};
+    f.insert(f.end(), payload.begin(), payload.end());
+    return f;
+}
+
+// From 10.0.0.1 to 10.0.0.2, "don't fragment".
+inline std::vector<uint8_t> ipv4_packet(uint8_t proto, const std::vector<uint8_t>& payload, uint8_t ttl = 64) {
+    size_t len = 20 + payload.size();
+    std::vector<uint8_t> p = {0x45, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len),
+                              0x12, 0x34, 0x40, 0x00, ttl, proto, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2};
+    p.insert(p.end(), payload.begin(), payload.end());
+    return p;
+}
+
+inline std::vector<uint8_t> udp_datagram(uint16_t sport, uint16_t dport, const std::vector<uint8_t>& payload = {}) {
+    size_t len = 8 + payload.size();
+    std::vector<uint8_t> u = {static_cast<uint8_t>(sport >> 8), static_cast<uint8_t>(sport),
+                              static_cast<uint8_t>(dport >> 8), static_cast<uint8_t>(dport),
+                              static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0, 0};
+    u.insert(u.end(), payload.begin(), payload.end());
+    return u;
+}
+
 inline std::string name_of(const DecodeElement& e) {
     if (!e.object) return "";
     if (e.type == DECODE_FLD || e.type == DECODE_DATA) return e.field()->name_;
@@ -77,12 +103,14 @@ inline std::string name_of(const DecodeElement& e) {
 }
 
 // One token per element: N:name@off, /N, A:name@off, /A, F:name@off/width=value, D:name@off/width;
-// "[k]" follows the token of an element inside array element k.
-inline std::string tree(const PacketBuffer* b) {
+// "[k]" follows the token of an element inside array element k. `nesting`: the node, array and
+// data tokens only.
+inline std::string tree(const PacketBuffer* b, bool nesting = false) {
     const DecodeBlock* t = decode_tree(b);
     if (!t) return "<none>";
     std::string s;
     for (const DecodeElement& e : *t) {
+        if (nesting && (e.type == DECODE_HDR || e.type == DECODE_FLD)) continue;
         if (!s.empty()) s += ' ';
         std::string at = name_of(e) + "@" + std::to_string(e.offset);
         switch (e.type) {

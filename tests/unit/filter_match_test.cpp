@@ -1,4 +1,4 @@
-// Filter matching and send-filter completion, driven through the decoder's calls.
+// Filter matching in the decoder's walk, and send-filter completion.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,35 +23,20 @@ const char* const kSmall =
     "TFTPX { name : 64 : display = \"name %str\"; nib : 4; blob : 40; };\n"
     "SIB { s : 8; }; ORPHAN { x : 8; };";
 
-// What the decoder does for fixed-width fields: enter each node, read each field, finish.
-void walk(DecodeContext* ctx, const std::vector<uint8_t>& pkt, std::initializer_list<Node*> nodes) {
-    uint32_t bit = 0;
-    for (Node* n : nodes) {
-        node_entered(ctx, n);
-        for (Field* f = n->first_field_; f; f = f->next_) {
-            if (f->is_child() || f->element_node_ || !f->width_ || f->width_->type_ != EXPR_NUMBER) continue;
-            uint32_t w = f->width_->value_;
-            if (bit + w > pkt.size() * 8) break;
-            field_read(ctx, f, pkt.data() + bit / 8, static_cast<int>(bit % 8), w,
-                       static_cast<uint32_t>(pkt.size() - bit / 8));
-            bit += w;
-        }
-    }
-    finish_decode(ctx);
+// Ethernet / IPv4 / UDP from port 1234.
+std::vector<uint8_t> udp_frame(uint16_t dport, uint8_t ttl = 64) {
+    return zm_test::enet_frame(0x800, zm_test::ipv4_packet(17, zm_test::udp_datagram(1234, dport), ttl));
 }
 
-std::vector<uint8_t> udp_frame(uint16_t dport, uint8_t ttl = 64) {
-    std::vector<uint8_t> p = {0x00, 0xa0, 0x24, 0x11, 0x22, 0x33, 0x02, 0, 0, 0, 0, 1, 0x08, 0x00,  // ethernet
-                              0x45, 0,    0,    28,   0,    1,    0,    0, ttl, 17, 0, 0,          // ipv4
-                              10,   0,    0,    1,    10,   0,    0,    2,                          //
-                              0x04, 0xd2, static_cast<uint8_t>(dport >> 8), static_cast<uint8_t>(dport), 0, 8, 0, 0};
-    return p;
+// Decodes `bytes` from `base`, the filters of `ctx` matched in the same walk.
+void decode(DecodeContext* ctx, Node* base, const std::vector<uint8_t>& bytes) {
+    zm_test::Packet p(bytes);
+    EXPECT_TRUE(decode_packet(p.buf, base, ctx));
 }
 
 struct Shipped : testing::Test {
     ProtoDb& db = zm_test::shipped_database();
     Node* enet = db.find_node("ENET_HDR");
-    Node* ip = db.find_node("IP_HDR");
     Node* udp = db.find_node("UDP_HDR");
     DecodeContext* ctx = create_context();
     size_t points_before = live_match_points();  // other tests of the process may keep filters
@@ -65,7 +50,7 @@ struct Shipped : testing::Test {
         insert_instance(nullptr, into ? into : ctx, "t", cell, f);
         return f;
     }
-    void run(const std::vector<uint8_t>& p) { walk(ctx, p, {enet, ip, udp}); }
+    void run(const std::vector<uint8_t>& p) { decode(ctx, enet, p); }
 };
 
 // Matching by port, value list, address and MAC is checked end to end by the
@@ -75,20 +60,21 @@ TEST_F(Shipped, MatchesNodeHitsAndTheCleanSlate) {
     add("UDP_HDR udp_dest_port=53", &c[0]);
     add("IP_HDR ip_ttl=(1|64), UDP_HDR", &c[1]);
     add("IP_HDR ip_ttl=64, TCP_HDR", &c[2]);  // a node the packet lacks: never a match
-    add("IP_HDR, IP_HDR", &c[3]);             // needs two occurrences
+    add("VLAN_HDR, VLAN_HDR", &c[3]);         // needs two occurrences
     add("IP_HDR", &c[4]);
     add("", &c[5]);
     auto cells = [&] { return std::vector<int>(c, c + 6); };
     run(udp_frame(53));
     EXPECT_EQ(cells(), (std::vector<int>{1, 1, 0, 0, 1, 1}));
-    EXPECT_TRUE(ctx->completed);
     // The next packet starts from a clean slate: cells of the last match are cleared.
     run(udp_frame(54, 2));
     EXPECT_EQ(cells(), (std::vector<int>{0, 0, 0, 0, 1, 1}));
     run(udp_frame(54, 1));
     EXPECT_EQ(c[1], 1);
-    // IP in IP: two occurrences satisfy both points.
-    walk(ctx, udp_frame(53), {enet, ip, ip, udp});
+    // Stacked VLAN tags: two occurrences satisfy both points.
+    std::vector<uint8_t> tags = {0, 1, 0x81, 0x00, 0, 2, 0x08, 0x00}, ip = zm_test::ipv4_packet(17, {});
+    tags.insert(tags.end(), ip.begin(), ip.end());
+    run(zm_test::enet_frame(0x8100, tags));
     EXPECT_EQ(c[3], 1);
 }
 
@@ -107,7 +93,7 @@ TEST_F(Shipped, ThousandFiltersAndContexts) {
     add("UDP_HDR udp_dest_port=1001", &mine, other);
     run(udp_frame(1001));
     EXPECT_EQ(mine, 0);
-    walk(other, udp_frame(1001), {enet, ip, udp});
+    decode(other, enet, udp_frame(1001));
     EXPECT_EQ(mine, 1);
     release_context(other);
 
@@ -120,9 +106,10 @@ TEST_F(Shipped, ThousandFiltersAndContexts) {
 TEST_F(Shipped, IndexedValueListsAgreeWithTheTracedPath) {
     // More than a handful of points on the field: values are looked up, lists included.
     std::vector<int> cells(20, 0);
+    std::vector<Filter*> filters;
     for (int i = 0; i < 20; ++i) {
         std::string a = std::to_string(2000 + i), b = std::to_string(3000 + i);
-        add("UDP_HDR udp_dest_port=(" + a + "|" + b + "|" + b + ")", &cells[i]);
+        filters.push_back(add("UDP_HDR udp_dest_port=(" + a + "|" + b + "|" + b + ")", &cells[i]));
     }
     run(udp_frame(3007));
     for (int i = 0; i < 20; ++i) EXPECT_EQ(cells[i], i == 7 ? 1 : 0) << i;
@@ -134,8 +121,8 @@ TEST_F(Shipped, IndexedValueListsAgreeWithTheTracedPath) {
     run(udp_frame(2003));
     log_settings().level = saved;
     for (int i = 0; i < 20; ++i) EXPECT_EQ(cells[i], i == 3 ? 1 : 0) << i;
-    std::string who = "filter " + std::to_string(ctx->completed->filter_->number_) + " instance " +
-                      std::to_string(ctx->completed->number_);
+    std::string who = "filter " + std::to_string(filters[3]->number_) + " instance " +
+                      std::to_string(filters[3]->instances_[0]->number_);
     EXPECT_TRUE(cap.contains(who + " field udp_dest_port val 7d3, match 1 out of 2"));
     EXPECT_TRUE(cap.contains("field udp_dest_port val bb8, NO match"));
     EXPECT_TRUE(cap.contains(who + " matched completely"));
@@ -168,10 +155,10 @@ TEST(FilterMatch, StringAndOddWideFields) {
     }
     // name "boot\0\0\0\0", nib 0xA, blob 01 02 03 04 05 starting at bit 68.
     std::vector<uint8_t> p = {'b', 'o', 'o', 't', 0, 0, 0, 0, 0xA0, 0x10, 0x20, 0x30, 0x40, 0x50};
-    walk(ctx, p, {s.node("TFTPX")});
+    decode(ctx, s.node("TFTPX"), p);
     EXPECT_EQ(std::vector<int>(cells, cells + 4), (std::vector<int>{1, 0, 1, 0}));
     p[12] = 0x41;
-    walk(ctx, p, {s.node("TFTPX")});
+    decode(ctx, s.node("TFTPX"), p);
     EXPECT_EQ(cells[2], 0);
     release_context(ctx);
 }
