@@ -193,13 +193,16 @@ TEST(DecodeExpr, BuiltinsReadTheDecodeInProgress) {
 
 // The walk drives the filter engine: an empty node is still "entered", fields
 // are read with their bytes, and owner cells tell the result after the decode.
+// A string value may be shorter than its field (the rest is NULs); other values never.
 TEST(DecodeWalk, FilterPassInTheSameWalk) {
-    PdlDb d("EMPTY { }; HDR { t : 8; name : 40 : display = \"name %str\"; child(t) : 0 : { EMPTY(1) }; };");
+    PdlDb d("EMPTY { };\n"
+            "HDR { t : 8; name : 64 : display = \"name %str\"; nib : 4; blob : 40; pad : 4;\n"
+            "  child(t) : 0 : { EMPTY(1) }; };");
     Node* n = d.node("HDR");
     DecodeContext* ctx = create_context();
-    int cells[3] = {0, 0, 0};
-    const char* texts[] = {"EMPTY", "HDR t=1", "HDR name=hello"};
-    for (int i = 0; i < 3; ++i) {
+    int cells[5] = {};
+    const char* texts[] = {"EMPTY", "HDR t=1", "HDR name=hello", "HDR blob=0x0102030405", "HDR blob=0x01020304"};
+    for (int i = 0; i < 5; ++i) {
         std::unique_ptr<Filter> f = compile_filter(d.db, texts[i], n, false);
         ASSERT_TRUE(f) << texts[i];
         insert_instance(zm_test_interp(), ctx, texts[i], &cells[i], f.release());
@@ -208,15 +211,25 @@ TEST(DecodeWalk, FilterPassInTheSameWalk) {
         Packet p(bytes);
         EXPECT_TRUE(decode_packet(p.buf, n, ctx));
         EXPECT_EQ(ctx->buffer, nullptr);  // cleared after the decode
-        return std::to_string(cells[0]) + std::to_string(cells[1]) + std::to_string(cells[2]);
+        std::string s;
+        for (int c : cells) s += std::to_string(c);
+        return s;
     };
-    // t = 1 selects EMPTY after the name (the child is reached only while bytes remain).
-    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l', 'o', 0xEE}), "111");
-    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l', 'o'}), "011");
-    EXPECT_EQ(run({2, 'h', 'e', 'l', 'l', 'o', 0xEE}), "001");
+    // t, "hello" and three NULs, nib 0xA, blob 01 02 03 04 05 from bit 76, pad, one more byte.
+    std::vector<uint8_t> p = {1, 'h', 'e', 'l', 'l', 'o', 0, 0, 0, 0xA0, 0x10, 0x20, 0x30, 0x40, 0x50, 0xEE};
+    EXPECT_EQ(run(p), "11110");
+    // The child is reached only while bytes remain.
+    EXPECT_EQ(run(std::vector<uint8_t>(p.begin(), p.end() - 1)), "01110");
+    p[0] = 2;
+    EXPECT_EQ(run(p), "00110");
+    p[0] = 1;
+    p[13] = 0x41;
+    EXPECT_EQ(run(p), "11100");
+    p[5] = 'p';
+    EXPECT_EQ(run(p), "11000");
     // The name cut short ends the packet before the child: no EMPTY, no name match,
     // and the comparison reads nothing past the packet.
-    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l'}), "010");
+    EXPECT_EQ(run({1, 'h', 'e', 'l', 'l'}), "01000");
     release_context(ctx);
     for (Node* x = d.db.first_node(); x; x = x->next_) EXPECT_EQ(x->match_points_, nullptr);
 }
