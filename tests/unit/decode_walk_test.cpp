@@ -54,9 +54,10 @@ TEST(DecodeWalk, WidthsCutToThePacketAndNegativeWidths) {
     EXPECT_TRUE(cap.contains("width expression for field \"b\" is negative"));
 }
 
-TEST(DecodeWalk, ChildSelection) {
+TEST(DecodeWalk, ChildSelectionAndChildWidth) {
     PdlDb d("A { a : 8; }; B { b : 8; }; C { c : 8; };\n"
-            "HDR { t : 8; u : 8; child(t) : 0 : { A(1), B(u == 9), C(3, -8) }; };");  // C starts one byte back
+            "HDR { t : 8; u : 8; child(t) : 0 : { A(1), B(u == 9), C(3, -8) }; };\n"  // C starts one byte back
+            "IN { x : 8; y : 8; z : 8; }; LEN { len : 8; child(0) : len * 8 : { IN(default) }; after : 8; };");
     Node* n = d.node("HDR");
     EXPECT_EQ(decode(n, {1, 0, 0x11}), "HDR N:HDR@0 F:t@0/8=1 F:u@8/8=0 N:A@16 F:a@16/8=17 /N:A@16 /N:HDR@0");
     // Conditions are tried in list order (newest first): C's value does not match, B's condition holds.
@@ -64,19 +65,15 @@ TEST(DecodeWalk, ChildSelection) {
     EXPECT_EQ(decode(n, {3, 9, 0x22}), "HDR N:HDR@0 F:t@0/8=3 F:u@8/8=9 N:C@8 F:c@8/8=9 /N:C@8 /N:HDR@0");
     // No match and no default: the rest is DATA with the child field's width, the walk ends.
     EXPECT_EQ(decode(n, {5, 0, 0x22}), "HDR N:HDR@0 F:t@0/8=5 F:u@8/8=0 D:child@16/0 /N:HDR@0");
-
     d.db.set_current_node(n);
     d.db.add_child("A", nullptr, 0);  // default
     EXPECT_EQ(decode(n, {5, 0, 0x22}), "HDR N:HDR@0 F:t@0/8=5 F:u@8/8=0 N:A@16 F:a@16/8=34 /N:A@16 /N:HDR@0");
-}
 
-TEST(DecodeWalk, ChildWidthSetsBaseAndLimit) {
-    PdlDb d("IN { x : 8; y : 8; z : 8; }; HDR { len : 8; child(0) : len * 8 : { IN(default) }; after : 8; };");
     // The child may start fields only within len bytes; the parent goes on after the child area.
-    EXPECT_EQ(decode(d.node("HDR"), {1, 0xA, 0xB, 0xC}),
-              "HDR N:HDR@0 F:len@0/8=1 N:IN@8 F:x@8/8=10 /N:IN@8 F:after@16/8=11 /N:HDR@0");
-    EXPECT_EQ(decode(d.node("HDR"), {2, 0xA, 0xB, 0xC}),
-              "HDR N:HDR@0 F:len@0/8=2 N:IN@8 F:x@8/8=10 F:y@16/8=11 /N:IN@8 F:after@24/8=12 /N:HDR@0");
+    EXPECT_EQ(decode(d.node("LEN"), {1, 0xA, 0xB, 0xC}),
+              "HDR N:LEN@0 F:len@0/8=1 N:IN@8 F:x@8/8=10 /N:IN@8 F:after@16/8=11 /N:LEN@0");
+    EXPECT_EQ(decode(d.node("LEN"), {2, 0xA, 0xB, 0xC}),
+              "HDR N:LEN@0 F:len@0/8=2 N:IN@8 F:x@8/8=10 F:y@16/8=11 /N:IN@8 F:after@24/8=12 /N:LEN@0");
 }
 
 TEST(DecodeWalk, Arrays) {
@@ -110,35 +107,23 @@ TEST(DecodeWalk, SelfReferenceAndEmptyElementsStop) {
     EXPECT_EQ(decode(d.node("N"), {1}), "HDR N:N@0 A:el@0 N:el@0[1] F:w@0/0=0[1] /N:el@0 /A:el@0 /N:N@0");
 }
 
-TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
+TEST(DecodeWalk, DecodedOnceLentBlocksAndGrowth) {
     PdlDb d("HDR { a : 8; }; b { x : 8; }; K { b[100] : 0; };");
     Node* n = d.node("HDR");
-    PacketBuffer* b = buffer_alloc(64);
-    b->append(2);
-    b->data()[0] = 1;
-    ASSERT_TRUE(decode_packet(b, n, nullptr));
-    DecodeBlock* first = decode_tree(b);
-    ASSERT_NE(first, nullptr);
-    EXPECT_TRUE(first->pooled());
-    b->data()[0] = 2;
-    ASSERT_TRUE(decode_packet(b, n, nullptr));  // already decoded: unchanged
-    EXPECT_EQ((*first)[2].value, 1u);
-    buffer_free(b);
+    Packet once({1, 0});
+    ASSERT_TRUE(decode_packet(once.buf, n, nullptr));
+    once.buf->data()[0] = 2;
+    ASSERT_TRUE(decode_packet(once.buf, n, nullptr));  // already decoded: unchanged
+    EXPECT_EQ((*decode_tree(once.buf))[2].value, 1u);
 
-    PacketBuffer* c = buffer_alloc(64);
-    c->append(1);
-    ASSERT_TRUE(decode_packet(c, n, nullptr));
-    EXPECT_EQ(decode_tree(c), first);  // the freed buffer's block, reused
-    buffer_free(c);
-
-    // A lent block is filled in place and survives buffer_free with its owner.
+    // A lent block is filled in place and survives the buffer's release with its owner.
     DecodeBlock lent(7);
-    PacketBuffer* e = buffer_alloc(64);
-    e->append(1);
-    e->decode = &lent;
-    ASSERT_TRUE(decode_packet(e, n, nullptr));
-    EXPECT_EQ(lent.count(), 4u);
-    buffer_free(e);
+    {
+        Packet e({1});
+        e.buf->decode = &lent;
+        ASSERT_TRUE(decode_packet(e.buf, n, nullptr));
+        EXPECT_EQ(lent.count(), 4u);
+    }
     EXPECT_EQ(lent.count(), 4u);
 
     // A tree beyond the block's room grows and stays balanced.
@@ -147,10 +132,9 @@ TEST(DecodeWalk, DecodedOnceAndBlocksAreRecycled) {
     EXPECT_EQ(decode_tree(big.buf)->count(), 305u);  // HDR, K, array, 100 x (node, field, end), two ends
 
     // No base node: no tree.
-    PacketBuffer* f = buffer_alloc(64);
-    EXPECT_FALSE(decode_packet(f, nullptr, nullptr));
-    EXPECT_EQ(f->decode, nullptr);
-    buffer_free(f);
+    Packet none({1});
+    EXPECT_FALSE(decode_packet(none.buf, nullptr, nullptr));
+    EXPECT_EQ(none.buf->decode, nullptr);
 }
 
 TEST(DecodeExpr, OperatorsAndBounds) {
