@@ -204,13 +204,4 @@ TEST(FilterLanguage, SendValueBound) {
     EXPECT_TRUE(compile("IP_HDR ip_proto=(TCP|UDP|ICMP)", true).filter);
 }
 
-TEST(FilterLanguage, EmptyFiltersAndNumbers) {
-    Compiled a = compile("");
-    Compiled b = compile("   ");
-    ASSERT_TRUE(a.filter && b.filter);
-    EXPECT_TRUE(a.filter->empty_);
-    EXPECT_EQ(b.filter->number_, a.filter->number_ + 1);
-    EXPECT_EQ(a.filter->first_, nullptr);
-}
-
 }  // namespace

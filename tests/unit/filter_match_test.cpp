@@ -62,7 +62,7 @@ TEST_F(Shipped, MatchesNodeHitsAndTheCleanSlate) {
     add("IP_HDR ip_ttl=64, TCP_HDR", &c[2]);  // a node the packet lacks: never a match
     add("VLAN_HDR, VLAN_HDR", &c[3]);         // needs two occurrences
     add("IP_HDR", &c[4]);
-    add("", &c[5]);
+    add("   ", &c[5]);                        // blank: the empty filter, met by every packet
     auto cells = [&] { return std::vector<int>(c, c + 6); };
     run(udp_frame(53));
     EXPECT_EQ(cells(), (std::vector<int>{1, 1, 0, 0, 1, 1}));
