@@ -7,6 +7,7 @@
 #include "core/report.h"
 #include "decode/decode.h"
 #include "decode/format.h"
+#include "decode_util.h"
 #include "pdl/protodb.h"
 
 using namespace zm;
@@ -33,10 +34,7 @@ struct Fmt {
         }
         DecodeElement e{DECODE_FLD, 0, value, offset, width, 0, &field};
         std::string out;
-        if (numeric)
-            format_field_value(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
-        else
-            format_field(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
+        (numeric ? format_field_value : format_field)(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
         return out;
     }
 };
@@ -71,19 +69,15 @@ TEST(DecodeFormat, NarrowCodes) {
 }
 
 TEST(DecodeFormat, WideFields) {
-    int saved = log_settings().level;
-    log_settings().level = 0;
-    {
-        ReportCapture cap;
-        std::vector<uint8_t> mac = {0x00, 0xA0, 0x24, 0x11, 0x22, 0x33};
-        EXPECT_EQ(Fmt(DISP_HEX).text(mac, 0, 48), "0x00A024112233");
-        EXPECT_EQ(Fmt(DISP_MAC).text(mac, 0, 48), "00:a0:24:11:22:33");
-        EXPECT_TRUE(cap.lines.empty());
-        EXPECT_EQ(Fmt(DISP_DEC).text(mac, 0, 48), "0x00A024112233");
-        EXPECT_TRUE(cap.contains(
-            "Bad format for field width 48 in field \"f\" during receive - offset is 0 - Using HEX format"));
-    }
-    log_settings().level = saved;
+    zm_test::LogLevel all(0);
+    ReportCapture cap;
+    std::vector<uint8_t> mac = {0x00, 0xA0, 0x24, 0x11, 0x22, 0x33};
+    EXPECT_EQ(Fmt(DISP_HEX).text(mac, 0, 48), "0x00A024112233");
+    EXPECT_EQ(Fmt(DISP_MAC).text(mac, 0, 48), "00:a0:24:11:22:33");
+    EXPECT_TRUE(cap.lines.empty());
+    EXPECT_EQ(Fmt(DISP_DEC).text(mac, 0, 48), "0x00A024112233");
+    EXPECT_TRUE(cap.contains(
+        "Bad format for field width 48 in field \"f\" during receive - offset is 0 - Using HEX format"));
     // Odd offset and width: the covering bytes, bits before the field cleared.
     EXPECT_EQ(Fmt(DISP_HEX).text({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 4, 36), "0x0FFFFFFFFF");
     EXPECT_EQ(Fmt(DISP_STR).text({'h', 'e', 'l', 'l', 'o', 0, 'x'}, 0, 56), "hello");

@@ -22,10 +22,7 @@ std::string text_of(const PacketBuffer* b, const char* field, bool numeric = fal
     std::string text;
     for (const DecodeElement& e : *decode_tree(b)) {
         if (e.type != DECODE_FLD || e.field()->name_ != field) continue;
-        if (numeric)
-            format_field_value(e, b->data(), b->length(), text, 256);
-        else
-            format_field(e, b->data(), b->length(), text, 256);
+        (numeric ? format_field_value : format_field)(e, b->data(), b->length(), text, 256);
         return text;
     }
     return "<absent>";

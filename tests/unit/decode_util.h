@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/buffer.h"
+#include "core/report.h"
 #include "decode/decode.h"
 #include "pdl/library_load.h"
 #include "pdl/pdl_parse.h"
@@ -41,8 +42,6 @@ struct PdlDb {
         std::fclose(out);
         std::free(buf);
     }
-    PdlDb(const PdlDb&) = delete;
-    PdlDb& operator=(const PdlDb&) = delete;
     PdlResult parse(std::string_view text) { return parse_pdl_text(db, text.data(), text.size()); }
     std::string output() {
         std::fflush(out);
@@ -68,6 +67,13 @@ struct Packet {
     ~Packet() { buffer_free(buf); }
     Packet(const Packet&) = delete;
     Packet& operator=(const Packet&) = delete;
+};
+
+// Sets the report level for the lifetime of the object, then restores it.
+struct LogLevel {
+    int saved = log_settings().level;
+    explicit LogLevel(int level) { log_settings().level = level; }
+    ~LogLevel() { log_settings().level = saved; }
 };
 
 // Frames of the shipped library's protocols with their length fields filled in.

@@ -16,6 +16,7 @@
 #include "test_interp.h"
 
 using namespace zm;
+using zm_test::LogLevel;
 using zm_test::Packet;
 using zm_test::PdlDb;
 using zm_test::tree;
@@ -27,12 +28,6 @@ std::string decode(Node* base, const std::vector<uint8_t>& bytes, DecodeContext*
     EXPECT_TRUE(decode_packet(p.buf, base, ctx));
     return tree(p.buf);
 }
-
-struct LogLevel {
-    int saved = log_settings().level;
-    explicit LogLevel(int level) { log_settings().level = level; }
-    ~LogLevel() { log_settings().level = saved; }
-};
 
 }  // namespace
 

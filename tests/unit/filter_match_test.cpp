@@ -95,11 +95,9 @@ TEST_F(Shipped, ThousandFiltersListsAndContexts) {
     run(udp_frame(3007));
     only(7);
 
-    int saved = log_settings().level;
-    log_settings().level = 1;
     ReportCapture cap;
+    zm_test::LogLevel debug(1);
     run(udp_frame(1003));
-    log_settings().level = saved;
     only(3);
     std::string who = "filter " + std::to_string(filters[3]->number_) + " instance " +
                       std::to_string(filters[3]->instances_[0]->number_);
@@ -139,9 +137,7 @@ TEST_F(Shipped, ComparisonsStayInsideTheBytes) {
 
 struct Completion : testing::Test {
     PdlDb s{kSmall};
-    int saved_level = log_settings().level;
-    void SetUp() override { log_settings().level = 1; }
-    void TearDown() override { log_settings().level = saved_level; }
+    zm_test::LogLevel debug{1};
     std::unique_ptr<Filter> send(const char* text) { return compile_filter(s.db, text, s.node("ETH"), true); }
     static std::vector<std::string> names(const FilterNode* outer) {
         std::vector<std::string> v;
