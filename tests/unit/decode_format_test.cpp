@@ -46,7 +46,7 @@ std::string ip6(std::vector<uint8_t> b) {
 
 }  // namespace
 
-TEST(DecodeFormat, NarrowCodes) {
+TEST(DecodeFormat, NarrowCodesSymbolsAndSwappedFields) {
     EXPECT_EQ(Fmt(DISP_HEX).text({0, 0}, 0, 16), "0");
     EXPECT_EQ(Fmt(DISP_STR).text({0, 0}, 0, 16), "0x0");
     EXPECT_EQ(Fmt(DISP_IPA).text({0, 0}, 0, 16), "0.0.0.0");
@@ -66,6 +66,24 @@ TEST(DecodeFormat, NarrowCodes) {
     // An IPv6 code on a narrow field shows the 16 bytes from the field's start,
     // zeros where the packet ends.
     EXPECT_EQ(Fmt(DISP_IP6).text({0, 1}, 0, 16), "1::");
+
+    ProtoDb db;
+    Symbol* legal = db.make_symbol(SYM_VALUE, 0x0800u, "IP", true);
+    legal->next_ = db.make_symbol(SYM_VALUE, 0x86DDu, "IPv6", true);
+    Fmt f(DISP_HEX);
+    f.field.legal_values_ = legal;
+    EXPECT_EQ(f.text({0x08, 0x00}, 0, 16), "IP");
+    EXPECT_EQ(f.text({0x86, 0xDD}, 0, 16), "IPv6");
+    EXPECT_EQ(f.text({0x08, 0x06}, 0, 16), "0x806");
+    EXPECT_EQ(f.text({0x08, 0x00}, 0, 16, true), "0x800");  // numeric: no symbol lookup
+
+    Fmt bs(DISP_HEX, FLD_BYTESWAP);
+    EXPECT_EQ(bs.text({0x34, 0x12}, 0, 16), "0x1234");
+    Fmt rev(DISP_HEX, FLD_BITSWAP);
+    EXPECT_EQ(rev.text({0x80}, 0, 8), "0x1");
+    EXPECT_EQ(rev.text({0x0F, 0x00}, 4, 12), "0xf");
+    // Wide bit-swapped field at the very end of the packet: the copy is bounded.
+    EXPECT_EQ(rev.text({0x01, 0, 0, 0, 0}, 0, 40), "0x0000000080");
 }
 
 TEST(DecodeFormat, WideFields) {
@@ -100,26 +118,6 @@ TEST(DecodeFormat, Ipv6TextRules) {
     EXPECT_EQ(ip6({0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1");
     // The longer run wins.
     EXPECT_EQ(ip6({0, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 3}), "1:0:0:2::3");
-}
-
-TEST(DecodeFormat, SymbolicValuesAndSwappedFields) {
-    ProtoDb db;
-    Symbol* legal = db.make_symbol(SYM_VALUE, 0x0800u, "IP", true);
-    legal->next_ = db.make_symbol(SYM_VALUE, 0x86DDu, "IPv6", true);
-    Fmt f(DISP_HEX);
-    f.field.legal_values_ = legal;
-    EXPECT_EQ(f.text({0x08, 0x00}, 0, 16), "IP");
-    EXPECT_EQ(f.text({0x86, 0xDD}, 0, 16), "IPv6");
-    EXPECT_EQ(f.text({0x08, 0x06}, 0, 16), "0x806");
-    EXPECT_EQ(f.text({0x08, 0x00}, 0, 16, true), "0x800");  // numeric: no symbol lookup
-
-    Fmt bs(DISP_HEX, FLD_BYTESWAP);
-    EXPECT_EQ(bs.text({0x34, 0x12}, 0, 16), "0x1234");
-    Fmt rev(DISP_HEX, FLD_BITSWAP);
-    EXPECT_EQ(rev.text({0x80}, 0, 8), "0x1");
-    EXPECT_EQ(rev.text({0x0F, 0x00}, 4, 12), "0xf");
-    // Wide bit-swapped field at the very end of the packet: the copy is bounded.
-    EXPECT_EQ(rev.text({0x01, 0, 0, 0, 0}, 0, 40), "0x0000000080");
 }
 
 // The layout of whole lines, in ASCII and EBCDIC, is checked by the hex-dump renderer's golden file;

@@ -45,11 +45,9 @@ TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
     EXPECT_EQ(zm_test::tree(p.buf, true),
               "N:ENET_HDR@0 N:IP_HDR@112 A:ip_options@272 N:ip_options@272[1] /N:ip_options@272 /A:ip_options@272 "
               "N:UDP_HDR@272 N:DATA@336 /N:DATA@336 /N:UDP_HDR@272 /N:IP_HDR@112 /N:ENET_HDR@0");
-    // Symbols by default, numbers when asked.
-    std::string texts;
-    for (const char* f : {"dst", "type", "ip_flags", "ip_proto", "ip_src_address", "udp_dest_port", "data"})
-        texts += text_of(p.buf, f) + " ";
-    EXPECT_EQ(texts, "00:11:22:33:44:55 IP DONT_FRAGMENT UDP 10.0.0.1 53 0xdeadbeef ");
+    // Symbols by default, numbers when asked (the other texts of such a frame are in the
+    // full-decode golden file), also for a three-bit field at an odd offset.
+    EXPECT_EQ(text_of(p.buf, "ip_flags") + " " + text_of(p.buf, "ip_proto"), "DONT_FRAGMENT UDP");
     EXPECT_EQ(text_of(p.buf, "type", true) + " " + text_of(p.buf, "ip_proto", true), "0x800 17");
     EXPECT_EQ(find_field(nullptr, "UDP_HDR.udp_len")->cur_value_, 12u);
     EXPECT_EQ(find_field(nullptr, "IP_HDR.ip_ttl")->cur_offset_, 112u + 64u);

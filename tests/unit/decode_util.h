@@ -102,12 +102,6 @@ inline std::vector<uint8_t> udp_datagram(uint16_t sport, uint16_t dport, const s
     return u;
 }
 
-inline std::string name_of(const DecodeElement& e) {
-    if (!e.object) return "";
-    if (e.type == DECODE_FLD || e.type == DECODE_DATA) return e.field()->name_;
-    return e.node()->name_;
-}
-
 // One token per element: N:name@off, /N, A:name@off, /A, F:name@off/width=value, D:name@off/width;
 // "[k]" follows the token of an element inside array element k. `nesting`: the node, array and
 // data tokens only.
@@ -118,7 +112,8 @@ inline std::string tree(const PacketBuffer* b, bool nesting = false) {
     for (const DecodeElement& e : *t) {
         if (nesting && (e.type == DECODE_HDR || e.type == DECODE_FLD)) continue;
         if (!s.empty()) s += ' ';
-        std::string at = name_of(e) + "@" + std::to_string(e.offset);
+        bool field = e.type == DECODE_FLD || e.type == DECODE_DATA;
+        std::string at = (!e.object ? "" : field ? e.field()->name_ : e.node()->name_) + "@" + std::to_string(e.offset);
         switch (e.type) {
         case DECODE_HDR: s += "HDR"; break;
         case DECODE_NODE: s += "N:" + at; break;

@@ -16,17 +16,15 @@
 #include "test_interp.h"
 
 using namespace zm;
-using zm_test::LogLevel;
 using zm_test::Packet;
 using zm_test::PdlDb;
-using zm_test::tree;
 
 namespace {
 
 std::string decode(Node* base, const std::vector<uint8_t>& bytes, DecodeContext* ctx = nullptr) {
     Packet p(bytes);
     EXPECT_TRUE(decode_packet(p.buf, base, ctx));
-    return tree(p.buf);
+    return zm_test::tree(p.buf);
 }
 
 }  // namespace
@@ -40,7 +38,7 @@ TEST(DecodeWalk, PlainFieldsOfOddWidthsAndTheirCells) {
 }
 
 TEST(DecodeWalk, WidthsCutToThePacketAndNegativeWidths) {
-    LogLevel all(0);
+    zm_test::LogLevel all(0);
     ReportCapture cap;
     PdlDb d("HDR { a : 16; b : 32; c : 8; }; M { a : 8; b : a - 10; c : 8; };");
     EXPECT_EQ(decode(d.node("HDR"), {0x12, 0x34, 0x56}), "HDR N:HDR@0 F:a@0/16=4660 F:b@16/8=86 /N:HDR@0");
