@@ -55,7 +55,8 @@ TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
 
 TEST_F(DecodeLibrary, EveryPrefixDecodesSafely) {
     std::vector<std::vector<uint8_t>> frames = {
-        enet_frame(0x0800, ipv4_packet(17, udp_datagram(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c'}))),
+        enet_frame(0x0800, ipv4_packet(17, udp_datagram(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p',
+                                                                    'u', 'b', 'l', 'i', 'c'}))),
         enet_frame(0x0800, ipv4_packet(6, std::vector<uint8_t>(32, 0x51))),
         enet_frame(0x86DD, std::vector<uint8_t>(60, 0x11)),
         enet_frame(0x0806, std::vector<uint8_t>(28, 0x01)),

@@ -29,12 +29,9 @@ Compiled compile(const char* text, bool send = false, Node* base = nullptr) {
 }
 
 std::string hex(const uint8_t* bytes, size_t n) {
+    static const char digits[] = "0123456789abcdef";
     std::string s;
-    char two[3];
-    for (size_t i = 0; i < n; ++i) {
-        std::snprintf(two, sizeof two, "%02x", bytes[i]);
-        s += two;
-    }
+    for (size_t i = 0; i < n; ++i) s += {digits[bytes[i] >> 4], digits[bytes[i] & 15]};
     return s;
 }
 

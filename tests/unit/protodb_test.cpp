@@ -93,7 +93,8 @@ TEST(PdlExpressions, CallsArgumentsAndCalculatedValues) {
     Field* b = d.field("P.b");
     EXPECT_EQ(b->width_->left_->args_, nullptr);
     const ArgCell* g = b->width_->right_->args_;  // last argument first, the empty one dropped
-    EXPECT_EQ(std::make_tuple(g->expr_->value_, g->next_->expr_->value_, g->next_->next_), std::make_tuple(2u, 1u, nullptr));
+    EXPECT_EQ(std::make_tuple(g->expr_->value_, g->next_->expr_->value_, g->next_->next_),
+              std::make_tuple(2u, 1u, nullptr));
 
     const Symbol* sum = b->value_source_;
     ASSERT_TRUE(sum);
@@ -219,8 +220,7 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
 
     Symbol* r = d.field("S.r")->legal_values_;
     EXPECT_EQ(numbers(r), (std::vector<uint32_t>{7, 9, 1, 2, 3}));
-    EXPECT_EQ(r->kind_, SYM_RANGE_LOW);
-    EXPECT_EQ(r->next_->kind_, SYM_RANGE_HIGH);
+    EXPECT_EQ(std::make_tuple(r->kind_, r->next_->kind_), std::make_tuple(SYM_RANGE_LOW, SYM_RANGE_HIGH));
     EXPECT_STREQ(r->next_->next_->next_->next_->name(), "N");
 
     // A huge named range stays a pair of bounds instead of billions of symbols.
