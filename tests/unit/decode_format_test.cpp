@@ -7,6 +7,7 @@
 #include "core/report.h"
 #include "decode/decode.h"
 #include "decode/format.h"
+#include "decode_util.h"
 #include "pdl/protodb.h"
 
 using namespace zm;
@@ -33,10 +34,7 @@ struct Fmt {
         }
         DecodeElement e{DECODE_FLD, 0, value, offset, width, 0, &field};
         std::string out;
-        if (numeric)
-            format_field_value(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
-        else
-            format_field(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
+        (numeric ? format_field_value : format_field)(e, data.get(), static_cast<uint32_t>(bytes.size()), out, max);
         return out;
     }
 };
@@ -48,14 +46,11 @@ std::string ip6(std::vector<uint8_t> b) {
 
 }  // namespace
 
-TEST(DecodeFormat, ZeroValues) {
+TEST(DecodeFormat, NarrowCodesSymbolsAndSwappedFields) {
     EXPECT_EQ(Fmt(DISP_HEX).text({0, 0}, 0, 16), "0");
     EXPECT_EQ(Fmt(DISP_STR).text({0, 0}, 0, 16), "0x0");
     EXPECT_EQ(Fmt(DISP_IPA).text({0, 0}, 0, 16), "0.0.0.0");
     EXPECT_EQ(Fmt(DISP_HEX).text({0xFF}, 0, 0), "");
-}
-
-TEST(DecodeFormat, NarrowCodes) {
     EXPECT_EQ(Fmt(DISP_HEX).text({0x1F, 0xA0}, 0, 16), "0x1fa0");
     EXPECT_EQ(Fmt(DISP_HEX).text({0x1F}, 3, 3), "0x7");
     EXPECT_EQ(Fmt(DISP_DEC).text({0xFF, 0xFF}, 0, 16), "65535");
@@ -71,49 +66,7 @@ TEST(DecodeFormat, NarrowCodes) {
     // An IPv6 code on a narrow field shows the 16 bytes from the field's start,
     // zeros where the packet ends.
     EXPECT_EQ(Fmt(DISP_IP6).text({0, 1}, 0, 16), "1::");
-}
 
-TEST(DecodeFormat, WideFields) {
-    int saved = log_settings().level;
-    log_settings().level = 0;
-    {
-        ReportCapture cap;
-        std::vector<uint8_t> mac = {0x00, 0xA0, 0x24, 0x11, 0x22, 0x33};
-        EXPECT_EQ(Fmt(DISP_HEX).text(mac, 0, 48), "0x00A024112233");
-        EXPECT_EQ(Fmt(DISP_MAC).text(mac, 0, 48), "00:a0:24:11:22:33");
-        EXPECT_TRUE(cap.lines.empty());
-        EXPECT_EQ(Fmt(DISP_DEC).text(mac, 0, 48), "0x00A024112233");
-        EXPECT_TRUE(cap.contains(
-            "Bad format for field width 48 in field \"f\" during receive - offset is 0 - Using HEX format"));
-    }
-    log_settings().level = saved;
-    // Odd offset and width: the covering bytes, bits before the field cleared.
-    EXPECT_EQ(Fmt(DISP_HEX).text({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 4, 36), "0x0FFFFFFFFF");
-    EXPECT_EQ(Fmt(DISP_STR).text({'h', 'e', 'l', 'l', 'o', 0, 'x'}, 0, 56), "hello");
-    EXPECT_EQ(Fmt(DISP_OID).text({0x2B, 0x06, 0x01, 0x82, 0x37, 0x01}, 0, 48), "1.3.6.1.311.1");
-    std::vector<uint8_t> v6 = {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
-    EXPECT_EQ(Fmt(DISP_IP6).text(v6, 0, 128), "2001:db8::1");
-    // A field cut at the end of the packet: no byte past it is read.
-    EXPECT_EQ(Fmt(DISP_IP6).text({0x20, 0x01, 0x0D, 0xB8, 0, 0}, 0, 48), "2001:db8::");
-    EXPECT_EQ(Fmt(DISP_HEX).text({1, 2, 3, 4, 5}, 0, 40, false, 6), "0x0102");
-}
-
-TEST(DecodeFormat, Ipv6TextRules) {
-    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 1, 2, 3}), "::10.1.2.3");
-    EXPECT_EQ(ip6({}), "::0.0.0.0");
-    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 1, 2, 3}), "::ffff:10.1.2.3");
-    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 2, 0, 3}), "::1:2:3");
-    EXPECT_EQ(ip6({0, 1}), "1::");
-    EXPECT_EQ(ip6({0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8}), "1:2:3:4:5:6:7:8");
-    EXPECT_EQ(ip6({0, 1, 0, 0, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7}), "1:0:2:3:4:5:6:7");
-    // Two runs of equal length: the first is compressed.
-    EXPECT_EQ(ip6({0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1");
-    // The longer run wins.
-    EXPECT_EQ(ip6({0, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 3}), "1:0:0:2::3");
-    EXPECT_EQ(ip6({0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0xAB, 0xCD, 0, 0, 0, 0, 0, 0}), "fe80::abcd:0:0:0");
-}
-
-TEST(DecodeFormat, SymbolicValuesAndSwappedFields) {
     ProtoDb db;
     Symbol* legal = db.make_symbol(SYM_VALUE, 0x0800u, "IP", true);
     legal->next_ = db.make_symbol(SYM_VALUE, 0x86DDu, "IPv6", true);
@@ -133,21 +86,48 @@ TEST(DecodeFormat, SymbolicValuesAndSwappedFields) {
     EXPECT_EQ(rev.text({0x01, 0, 0, 0, 0}, 0, 40), "0x0000000080");
 }
 
+TEST(DecodeFormat, WideFields) {
+    zm_test::LogLevel all(0);
+    ReportCapture cap;
+    std::vector<uint8_t> mac = {0x00, 0xA0, 0x24, 0x11, 0x22, 0x33};
+    EXPECT_EQ(Fmt(DISP_HEX).text(mac, 0, 48), "0x00A024112233");
+    EXPECT_EQ(Fmt(DISP_MAC).text(mac, 0, 48), "00:a0:24:11:22:33");
+    EXPECT_TRUE(cap.lines.empty());
+    EXPECT_EQ(Fmt(DISP_DEC).text(mac, 0, 48), "0x00A024112233");
+    EXPECT_TRUE(cap.contains(
+        "Bad format for field width 48 in field \"f\" during receive - offset is 0 - Using HEX format"));
+    // Odd offset and width: the covering bytes, bits before the field cleared.
+    EXPECT_EQ(Fmt(DISP_HEX).text({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0}, 4, 36), "0x0FFFFFFFFF");
+    EXPECT_EQ(Fmt(DISP_STR).text({'h', 'e', 'l', 'l', 'o', 0, 'x'}, 0, 56), "hello");
+    EXPECT_EQ(Fmt(DISP_OID).text({0x2B, 0x06, 0x01, 0x82, 0x37, 0x01}, 0, 48), "1.3.6.1.311.1");
+    std::vector<uint8_t> v6 = {0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    EXPECT_EQ(Fmt(DISP_IP6).text(v6, 0, 128), "2001:db8::1");
+    // A field cut at the end of the packet: no byte past it is read.
+    EXPECT_EQ(Fmt(DISP_IP6).text({0x20, 0x01, 0x0D, 0xB8, 0, 0}, 0, 48), "2001:db8::");
+    EXPECT_EQ(Fmt(DISP_HEX).text({1, 2, 3, 4, 5}, 0, 40, false, 6), "0x0102");
+}
+
+TEST(DecodeFormat, Ipv6TextRules) {
+    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 1, 2, 3}), "::10.1.2.3");
+    EXPECT_EQ(ip6({}), "::0.0.0.0");
+    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 1, 2, 3}), "::ffff:10.1.2.3");
+    EXPECT_EQ(ip6({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 2, 0, 3}), "::1:2:3");
+    EXPECT_EQ(ip6({0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8}), "1:2:3:4:5:6:7:8");
+    EXPECT_EQ(ip6({0, 1, 0, 0, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7}), "1:0:2:3:4:5:6:7");
+    // Two runs of equal length: the first is compressed.
+    EXPECT_EQ(ip6({0x20, 0x01, 0x0D, 0xB8, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1}), "2001:db8::1:0:0:1");
+    // The longer run wins.
+    EXPECT_EQ(ip6({0, 1, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 3}), "1:0:0:2::3");
+}
+
+// The layout of whole lines, in ASCII and EBCDIC, is checked by the hex-dump renderer's golden file;
+// here, the form with carriage returns and the empty dump.
 TEST(DecodeFormat, HexDump) {
-    std::vector<uint8_t> b;
-    for (int i = 0; i < 17; ++i) b.push_back(static_cast<uint8_t>('A' + i));
-    std::string out;
-    hex_dump(b.data(), b.size(), out, false, CHARSET_ASCII);
-    EXPECT_EQ(out,
-              "\n    0:  41424344  45464748  494a4b4c  4d4e4f50    ABCDEFGHIJKLMNOP"
-              "\n   10:  51" + std::string(36, ' ') + "    Q\n");
-    out.clear();
     const uint8_t e[] = {0xC1, 0x81, 0xF0, 0x40, 0x00, 0x7A};
+    std::string out;
     hex_dump(e, sizeof e, out, true, CHARSET_EBCDIC);
     EXPECT_EQ(out, "\n\r    0:  c181f040  007a" + std::string(24, ' ') + "    Aa0..:\n");
     out.clear();
     hex_dump(e, 0, out, false, CHARSET_ASCII);
     EXPECT_EQ(out, "\n");
-    EXPECT_EQ(ebcdic_to_char(0x8E), 0x20);
-    EXPECT_EQ(ebcdic_to_char(0xE9), 0x5A);
 }

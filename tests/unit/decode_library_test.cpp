@@ -11,58 +11,18 @@
 
 using namespace zm;
 using zm_test::Packet;
+using zm_test::enet_frame;
+using zm_test::ipv4_packet;
+using zm_test::udp_datagram;
 
 namespace {
-
-std::vector<uint8_t> enet(uint16_t type, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> f = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01,
-                              static_cast<uint8_t>(type >> 8), static_cast<uint8_t>(type)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
-}
-
-std::vector<uint8_t> ipv4(uint8_t proto, const std::vector<uint8_t>& payload) {
-    size_t len = 20 + payload.size();
-    std::vector<uint8_t> p = {0x45, 0x00, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len),
-                              0x12, 0x34, 0x40, 0x00, 64, proto, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2};
-    p.insert(p.end(), payload.begin(), payload.end());
-    return p;
-}
-
-std::vector<uint8_t> udp(uint16_t sport, uint16_t dport, const std::vector<uint8_t>& payload) {
-    size_t len = 8 + payload.size();
-    std::vector<uint8_t> u = {static_cast<uint8_t>(sport >> 8), static_cast<uint8_t>(sport),
-                              static_cast<uint8_t>(dport >> 8), static_cast<uint8_t>(dport),
-                              static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 0, 0};
-    u.insert(u.end(), payload.begin(), payload.end());
-    return u;
-}
-
-// The node tokens of a tree ("N:..." and "A:..."), which show the nesting.
-std::string nodes(const PacketBuffer* b) {
-    std::string all = zm_test::tree(b), out;
-    size_t pos = 0;
-    while (pos < all.size()) {
-        size_t end = all.find(' ', pos);
-        if (end == std::string::npos) end = all.size();
-        std::string tok = all.substr(pos, end - pos);
-        if (tok.rfind("N:", 0) == 0 || tok.rfind("/N:", 0) == 0 || tok.rfind("A:", 0) == 0 ||
-            tok.rfind("/A:", 0) == 0 || tok.rfind("D:", 0) == 0)
-            out += (out.empty() ? "" : " ") + tok;
-        pos = end + 1;
-    }
-    return out;
-}
 
 // Field name -> display text, for every DECODE_FLD of the tree.
 std::string text_of(const PacketBuffer* b, const char* field, bool numeric = false) {
     std::string text;
     for (const DecodeElement& e : *decode_tree(b)) {
         if (e.type != DECODE_FLD || e.field()->name_ != field) continue;
-        if (numeric)
-            format_field_value(e, b->data(), b->length(), text, 256);
-        else
-            format_field(e, b->data(), b->length(), text, 256);
+        (numeric ? format_field_value : format_field)(e, b->data(), b->length(), text, 256);
         return text;
     }
     return "<absent>";
@@ -80,16 +40,14 @@ protected:
 }  // namespace
 
 TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
-    Packet p(enet(0x0800, ipv4(17, udp(1024, 53, {0xDE, 0xAD, 0xBE, 0xEF}))));
+    Packet p(enet_frame(0x0800, ipv4_packet(17, udp_datagram(1024, 53, {0xDE, 0xAD, 0xBE, 0xEF}))));
     ASSERT_TRUE(decode_packet(p.buf, enet_, nullptr));
-    EXPECT_EQ(nodes(p.buf),
+    EXPECT_EQ(zm_test::tree(p.buf, true),
               "N:ENET_HDR@0 N:IP_HDR@112 A:ip_options@272 N:ip_options@272[1] /N:ip_options@272 /A:ip_options@272 "
               "N:UDP_HDR@272 N:DATA@336 /N:DATA@336 /N:UDP_HDR@272 /N:IP_HDR@112 /N:ENET_HDR@0");
-    // Symbols by default, numbers when asked.
-    std::string texts;
-    for (const char* f : {"dst", "type", "ip_flags", "ip_proto", "ip_src_address", "udp_dest_port", "data"})
-        texts += text_of(p.buf, f) + " ";
-    EXPECT_EQ(texts, "00:11:22:33:44:55 IP DONT_FRAGMENT UDP 10.0.0.1 53 0xdeadbeef ");
+    // Symbols by default, numbers when asked (the other texts of such a frame are in the
+    // full-decode golden file), also for a three-bit field at an odd offset.
+    EXPECT_EQ(text_of(p.buf, "ip_flags") + " " + text_of(p.buf, "ip_proto"), "DONT_FRAGMENT UDP");
     EXPECT_EQ(text_of(p.buf, "type", true) + " " + text_of(p.buf, "ip_proto", true), "0x800 17");
     EXPECT_EQ(find_field(nullptr, "UDP_HDR.udp_len")->cur_value_, 12u);
     EXPECT_EQ(find_field(nullptr, "IP_HDR.ip_ttl")->cur_offset_, 112u + 64u);
@@ -97,10 +55,11 @@ TEST_F(DecodeLibrary, EthernetIpv4UdpFrame) {
 
 TEST_F(DecodeLibrary, EveryPrefixDecodesSafely) {
     std::vector<std::vector<uint8_t>> frames = {
-        enet(0x0800, ipv4(17, udp(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p', 'u', 'b', 'l', 'i', 'c'}))),
-        enet(0x0800, ipv4(6, std::vector<uint8_t>(32, 0x51))),
-        enet(0x86DD, std::vector<uint8_t>(60, 0x11)),
-        enet(0x0806, std::vector<uint8_t>(28, 0x01)),
+        enet_frame(0x0800, ipv4_packet(17, udp_datagram(1024, 161, {0x30, 0x26, 0x02, 0x01, 0x00, 0x04, 0x06, 'p',
+                                                                    'u', 'b', 'l', 'i', 'c'}))),
+        enet_frame(0x0800, ipv4_packet(6, std::vector<uint8_t>(32, 0x51))),
+        enet_frame(0x86DD, std::vector<uint8_t>(60, 0x11)),
+        enet_frame(0x0806, std::vector<uint8_t>(28, 0x01)),
     };
     std::string text;
     for (const auto& frame : frames) {

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -14,33 +13,13 @@
 #include "filter/sequence.h"
 #include "pdl/pdl_parse.h"
 #include "pdl/protodb.h"
-#include "support.h"
+#include "decode_util.h"
 
 using namespace zm;
 
 namespace {
 
-// A private database whose standard-output messages are collected.
-struct Db {
-    ProtoDb db;
-    char* buf = nullptr;
-    size_t len = 0;
-    FILE* out = open_memstream(&buf, &len);
-    Db() {
-        db.set_output(out);
-        db.set_current_file("t.pdl");
-    }
-    ~Db() {
-        std::fclose(out);
-        std::free(buf);
-    }
-    PdlResult parse(const std::string& text) { return parse_pdl_text(db, text.data(), text.size()); }
-    std::string output() {
-        std::fflush(out);
-        return std::string(buf, len);
-    }
-    Field* field(const char* name) { return db.find_field(nullptr, name); }
-};
+using Db = zm_test::PdlDb;
 
 // The shape of an expression, fully parenthesised: names, numbers and operator codes.
 std::string shape(const Expr* e) {
@@ -112,12 +91,10 @@ TEST(PdlExpressions, CallsArgumentsAndCalculatedValues) {
                       "  s : 8 : send = bitswap; };"),
               PdlResult::ok);
     Field* b = d.field("P.b");
-    int fargs = 0, gargs = 0;
-    for (ArgCell* a = b->width_->left_->args_; a; a = a->next_) ++fargs;
-    for (ArgCell* a = b->width_->right_->args_; a; a = a->next_) ++gargs;
-    EXPECT_EQ(fargs, 0);
-    EXPECT_EQ(gargs, 2);
-    EXPECT_EQ(b->width_->right_->args_->expr_->value_, 2u);  // last argument first
+    EXPECT_EQ(b->width_->left_->args_, nullptr);
+    const ArgCell* g = b->width_->right_->args_;  // last argument first, the empty one dropped
+    EXPECT_EQ(std::make_tuple(g->expr_->value_, g->next_->expr_->value_, g->next_->next_),
+              std::make_tuple(2u, 1u, nullptr));
 
     const Symbol* sum = b->value_source_;
     ASSERT_TRUE(sum);
@@ -132,14 +109,13 @@ TEST(PdlExpressions, CallsArgumentsAndCalculatedValues) {
     EXPECT_EQ(d.field("P.d")->value_source_, nullptr);
     EXPECT_TRUE(cap.contains("unknown checksum type \"nosuch\""));
 
-    Node* p = d.db.find_node("P");
-    EXPECT_EQ(d.field("P.e")->value_source_->range_start_, Evaluator::frag_start);
-    EXPECT_EQ(d.field("P.e")->value_source_->range_end_, Evaluator::frag_end);
-    EXPECT_EQ(p->range_start_node_, nullptr);  // Q and R are not nodes yet
+    const Symbol* e = d.field("P.e")->value_source_;  // Q and R are not nodes yet
+    EXPECT_EQ(std::make_tuple(e->range_start_, e->range_end_, d.db.find_node("P")->range_start_node_),
+              std::make_tuple(Evaluator::frag_start, Evaluator::frag_end, nullptr));
     EXPECT_TRUE(d.field("P.s")->flags_ & FLD_BITSWAP);
 }
 
-TEST(PdlScanner, NumbersHexAndModes) {
+TEST(PdlScanner, NumbersModesFieldNamesAndLineDirectives) {
     Db d;
     ASSERT_EQ(d.parse("H { a : 0x1234 : default = 0x123456789;\n"
                       "  b : 4294967297 : default = 0x;\n"
@@ -170,11 +146,7 @@ TEST(PdlScanner, NumbersHexAndModes) {
     EXPECT_EQ(find_node_attr(k, NATTR_INDEX)->number_, 3u);
     EXPECT_EQ(d.parse("K2 { a : index; };"), PdlResult::syntax);
     EXPECT_EQ(d.parse("K3 { a : 0X1; };"), PdlResult::syntax);
-    EXPECT_EQ(d.output(), "t.pdl(1): parse error: 'index'\nt.pdl(1): parse error: 'X1'\n");
-}
 
-TEST(PdlScanner, FieldNamesLineDirectivesAndErrors) {
-    Db d;
     ASSERT_EQ(d.parse("# 5 \"ip.pdl\" 1\nIP { len : 16; };\n# 20 \"other.pdl\"\n"
                       "O { r : 8 : legal_values = (X:IP.len, IP.len, O.nope); };\n"),
               PdlResult::ok);
@@ -193,6 +165,8 @@ TEST(PdlScanner, FieldNamesLineDirectivesAndErrors) {
     EXPECT_EQ(d.parse(""), PdlResult::ok);
     EXPECT_EQ(d.parse("   /* only a comment */ \n"), PdlResult::ok);
     EXPECT_EQ(d.output(),
+              "t.pdl(1): parse error: 'index'\n"
+              "t.pdl(1): parse error: 'X1'\n"
               "other.pdl(3): parse error: '.'\n"
               "x.pdl(6): parse error: '3'\n"
               "x.pdl(1): parse error: 'bare'\n");
@@ -231,7 +205,6 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
     ReportCapture cap;
     ASSERT_EQ(d.parse("S { a : 8 : legal_values = (A = 1, B = 1, C = 2);\n"
                       "  b : 8 : default = 2, legal_values = (X = 1, Y = 2);\n"
-                      "  c : 8 : legal_values = (X = 1, Y = 2), default = 9;\n"
                       "  r : 8 : legal_values = (N = 1 - 3, 7 - 9, M = 5 - 4);\n"
                       "  h : 8 : legal_values = (P = 0x616263646566, Q = 0x616263646566); };"),
               PdlResult::ok);
@@ -244,15 +217,10 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
     Field* b = d.field("S.b");
     EXPECT_STREQ(b->value_source_->name(), "Y");  // bound to the legal value
     EXPECT_EQ(numbers(b->legal_values_), (std::vector<uint32_t>{2, 1}));
-    Field* c = d.field("S.c");
-    EXPECT_EQ(c->value_source_->name(), nullptr);
-    EXPECT_EQ(numbers(c->legal_values_), (std::vector<uint32_t>{9, 2, 1}));  // unmatched default in front
-    EXPECT_EQ(find_legal_value(c, "X")->number(), 1u);
 
     Symbol* r = d.field("S.r")->legal_values_;
     EXPECT_EQ(numbers(r), (std::vector<uint32_t>{7, 9, 1, 2, 3}));
-    EXPECT_EQ(r->kind_, SYM_RANGE_LOW);
-    EXPECT_EQ(r->next_->kind_, SYM_RANGE_HIGH);
+    EXPECT_EQ(std::make_tuple(r->kind_, r->next_->kind_), std::make_tuple(SYM_RANGE_LOW, SYM_RANGE_HIGH));
     EXPECT_STREQ(r->next_->next_->next_->next_->name(), "N");
 
     // A huge named range stays a pair of bounds instead of billions of symbols.
@@ -260,12 +228,11 @@ TEST(PdlSymbols, DuplicatesDefaultsAndRanges) {
     EXPECT_EQ(numbers(big), (std::vector<uint32_t>{0, 0xffffffffu}));
 }
 
-TEST(PdlNodes, ArraysChildrenAndForwardReferences) {
+TEST(PdlNodes, ArraysAndChildren) {
     Db d;
     ReportCapture cap;
     ASSERT_EQ(d.parse("A { n : 8; o[] : 32; p[3] : 0; q[n] : 0; r[n == 0] : 0; s[n < 2] : 0; t[zz] : 0;\n"
-                      "  child(n) : 0 : { B(1), C(2, 8), B(3, -4), D(default) }; };\n"
-                      "B { x : 8; };\n"),
+                      "  child(n) : 0 : { B(1), C(2, 8), B(3, -4), D(default) }; };\n"),
               PdlResult::ok);
     Node* a = d.db.find_node("A");
     Field* o = d.field("A.o");
@@ -290,11 +257,6 @@ TEST(PdlNodes, ArraysChildrenAndForwardReferences) {
     EXPECT_EQ(kids, (std::vector<std::string>{"D/1/0/0", "B/2/3/-4", "C/2/2/8", "B/2/1/0"}));
     EXPECT_EQ(a->default_child_, a->children_);
     EXPECT_EQ(a->selector_->field_, d.field("A.n"));
-    // B was created by the reference and filled in later, keeping its links.
-    Node* b = d.db.find_node("B");
-    EXPECT_TRUE(b->defined());
-    EXPECT_EQ(b->parents_->node_, a);
-    EXPECT_EQ(d.field("B.x")->owner_, b);
 }
 
 TEST(PdlNodes, RedefinitionAbandonsTheText) {
@@ -325,19 +287,9 @@ TEST(PdlLookups, FindFieldTagsAndDisplayCodes) {
                             [&](const char* n) { return d.field(n)->display_format_; }),
               (std::vector<int>{DISP_IPA, DISP_MAC, DISP_HEX, DISP_HEX, DISP_DEC}));
 
-    const char* tag = d.db.find_tag("len");
-    EXPECT_EQ(tag, d.db.intern_tag("len"));
-    EXPECT_EQ(d.db.find_tag("never"), nullptr);
-    ASSERT_TRUE(d.db.find_tag("5"));
-    std::vector<std::string> seen;
-    d.db.for_each_tagged(
-        tag,
-        [](int kind, void* obj, void* ctx) {
-            auto* v = static_cast<std::vector<std::string>*>(ctx);
-            v->push_back(kind == 0 ? static_cast<Node*>(obj)->name_ : static_cast<Field*>(obj)->name_);
-        },
-        &seen);
-    EXPECT_EQ(seen, (std::vector<std::string>{"IP_HDR", "ip_len", "ip_x", "ip_x"}));
+    // Tag lists are listed by the script tests of pdf withtag; a number tag is kept as its text.
+    EXPECT_EQ(d.db.find_tag("len"), d.db.intern_tag("len"));
+    EXPECT_TRUE(d.db.find_tag("5"));
 }
 
 TEST(PdlExpressions, DepthIsBoundedAndLongNamesKept) {
