@@ -8,6 +8,7 @@
 #include "decode/decode.h"
 #include "decode/visitor.h"
 #include "decode_util.h"
+#include "support.h"
 #include "pdl/protodb.h"
 #include "render/fulldecode.h"
 #include "render/render.h"
@@ -20,11 +21,10 @@ namespace {
 
 // Ethernet (vendor prefix 00:00:0c) / IPv4 / UDP to port 9999 / 4 data bytes.
 std::vector<uint8_t> udp_frame() {
-    std::vector<uint8_t> f = {0x00, 0x00, 0x0c, 0x01, 0x02, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00,
-                              0x45, 0x00, 0x00, 0x20, 0x00, 0x01, 0x00, 0x00, 64,   17,   0,    0,    127,  0,
-                              0,    1,    10,   0,    0,    2,    0x04, 0x00, 0x27, 0x0f, 0x00, 0x0c, 0x00, 0x00,
-                              'a',  'b',  'c',  'd'};
-    return f;
+    return {0x00, 0x00, 0x0c, 0x01, 0x02, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00,
+            0x45, 0x00, 0x00, 0x20, 0x00, 0x01, 0x00, 0x00, 64,   17,   0,    0,    127,  0,
+            0,    1,    10,   0,    0,    2,    0x04, 0x00, 0x27, 0x0f, 0x00, 0x0c, 0x00, 0x00,
+            'a',  'b',  'c',  'd'};
 }
 
 std::string_view no_vendor(void*, uint32_t) { return {}; }
@@ -75,30 +75,20 @@ TEST_F(RenderText, EveryPrefixRenders) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The vendor table: a missing file gives no vendors; rows are found by
 // prefix, cut to 40 characters, the first registration of a prefix wins.
 TEST(MacVendors, LoadAndLookUp) {
     EXPECT_FALSE(load_mac_vendors("/nonexistent/mac_vendors.txt"));
     EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "");
-    std::string path = ::testing::TempDir() + "mac_vendors_test.txt";
-    {
-        std::FILE* f = std::fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("00000F\tNeXT\n00000C\tCisco\n00000C\tLater duplicate\nzzzzzz\tbad\n000000\tzero\n"
-                   "ABCDEF\tA vendor whose name runs well past forty characters\n", f);
-        std::fclose(f);
-    }
+    std::string path = zm_test::scratch("mac_vendors_test.txt");
+    std::string rows = "00000F\tNeXT\n00000C\tCisco\n00000C\tLater duplicate\nzzzzzz\tbad\n000000\tzero\n"
+                       "ABCDEF\tA vendor whose name runs well past forty characters\n";
+    zm_test::put_file(path, {rows.begin(), rows.end()});
     ASSERT_TRUE(load_mac_vendors(path));
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "Cisco");
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000f), "NeXT");
-    EXPECT_EQ(mac_vendor(nullptr, 0xabcdef), "A vendor whose name runs well past forty");
-    EXPECT_EQ(mac_vendor(nullptr, 0), "");
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000d), "");
     std::remove(path.c_str());
+    auto vendor = [](uint32_t oui) { return std::string(mac_vendor(nullptr, oui)); };
+    EXPECT_EQ(zm_test::each(std::vector<uint32_t>{0x00000c, 0x00000f, 0xabcdef, 0, 0x00000d}, vendor),
+              (std::vector<std::string>{"Cisco", "NeXT", "A vendor whose name runs well past forty", "", ""}));
 }
 
 }  // namespace
