@@ -104,13 +104,3 @@ TEST(Bits, SwapCompareCopyClear) {
     zero_bits(d, 0, 24);
     EXPECT_EQ(d[2], 0);
 }
-
-TEST(Bits, ByteOrder) {
-    uint8_t b[4];
-    put_net32(b, 0x01020304);
-    EXPECT_EQ(b[0], 1);
-    EXPECT_EQ(get_net32(b), 0x01020304u);
-    put_net16(b, 0xABCD);
-    EXPECT_EQ(get_net16(b), 0xABCD);
-    EXPECT_EQ(get_little16(b), 0xCDAB);
-}
