@@ -12,6 +12,7 @@
 #include "core/report.h"
 #include "media/media.h"
 #include "netif/netif.h"
+#include "pdl/pdl_parse.h"
 #include "pdl/protodb.h"
 #include "test_interp.h"
 
@@ -100,14 +101,8 @@ protected:
         cls.write = fake_write;
         cls.overflow = media_flow_control;
         register_media_class(cls);
-        ProtoDb& db = protodb();
-        db.set_current_file("netif_unit.pdl");
-        Node* node = db.begin_node("NETIF_UNIT_HDR");
-        NodeAttr* base = db.set_nodeattr("BASE", "UNIT", 0);
-        NodeAttr* mtu = db.set_nodeattr("maxmtu", "", 200);
-        mtu->next_ = base;
-        db.add_field("a", db.make_number(16), nullptr, nullptr, nullptr);
-        db.end_node(node, mtu);
+        const std::string pdl = "NETIF_UNIT_HDR { a : 16; } BASE = UNIT, maxmtu = 200;";
+        parse_pdl_text(protodb(), pdl.c_str(), pdl.size());
     }
     void SetUp() override {
         g_frames = 0;
