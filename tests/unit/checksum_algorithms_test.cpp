@@ -244,17 +244,4 @@ TEST(ChecksumReports, OddTransportLengths) {
     EXPECT_TRUE(cap.contains("Length of TCP packet is odd - zero-padding last byte."));
 }
 
-int32_t first_test_fn(uint8_t*, int, int32_t, int32_t* r, int, int, void*, size_t) { return *r = 1; }
-int32_t second_test_fn(uint8_t*, int, int32_t, int32_t* r, int, int, void*, size_t) { return *r = 2; }
-
-TEST(ChecksumRegistry, NewestFirstAndShadowing) {
-    EXPECT_STREQ(zm::checksum_name(&zm::ospf_lsa_xsum), "ospf_lsa");
-    zm::register_checksum("test_only_xsum", first_test_fn);
-    zm::register_checksum("test_only_xsum", second_test_fn);
-    EXPECT_EQ(zm::find_checksum("test_only_xsum"), &second_test_fn);
-    EXPECT_EQ(zm::checksum_names().front(), "test_only_xsum");
-    EXPECT_STREQ(zm::checksum_name(&first_test_fn), "test_only_xsum");
-    EXPECT_EQ(zm::checksum_names().back(), "tcp");
-}
-
 }  // namespace
