@@ -113,40 +113,32 @@ TEST(SnmpBer, MessagesRoundTripAndEveryCutIsRefused) {
 }
 
 TEST(SnmpValues, TextOfEveryType) {
-    EXPECT_EQ(snmp_value_text(BER_INTEGER, {0xFF, 0xFE}, 0), "-2");
-    EXPECT_EQ(snmp_value_text(BER_INTEGER, {0, 1, 2, 3, 4}, 0), "OVERFLOW");
-    EXPECT_EQ(snmp_value_text(BER_INTEGER, {}, 0), "GARBLED");
-    EXPECT_EQ(snmp_value_text(BER_COUNTER, {0x00, 0xFF, 0xFF, 0xFF, 0xFF}, 0), "4294967295");
-    EXPECT_EQ(snmp_value_text(BER_GAUGE, {0x01, 0, 0, 0, 0}, 0), "OVERFLOW");
-    EXPECT_EQ(snmp_value_text(BER_TIMETICKS, {0x80}, 0), "NEGATIVE");
-    EXPECT_EQ(snmp_value_text(BER_IPADDRESS, {10, 0, 0, 255}, 0), "10.0.0.255");
-    EXPECT_EQ(snmp_value_text(BER_IPADDRESS, {10, 0, 0}, 0), "GARBLED");
-    EXPECT_EQ(snmp_value_text(BER_OCTET_STRING, {'h', 'i'}, 0), "0x6869");
-    EXPECT_EQ(snmp_value_text(BER_OPAQUE, {'h', 'i'}, 'D'), "hi");
-    EXPECT_EQ(snmp_value_text(BER_OID, *oid_encode("1.3.6.1"), 0), "1.3.6.1");
-    EXPECT_EQ(snmp_value_text(BER_OID, {0x2B, 0x86}, 0), "GARBLED");
+    const std::tuple<uint8_t, Bytes, char, const char*> cases[] = {
+        {BER_INTEGER, {0xFF, 0xFE}, 0, "-2"}, {BER_INTEGER, {0, 1, 2, 3, 4}, 0, "OVERFLOW"},
+        {BER_INTEGER, {}, 0, "GARBLED"}, {BER_COUNTER, {0x00, 0xFF, 0xFF, 0xFF, 0xFF}, 0, "4294967295"},
+        {BER_GAUGE, {0x01, 0, 0, 0, 0}, 0, "OVERFLOW"}, {BER_TIMETICKS, {0x80}, 0, "NEGATIVE"},
+        {BER_IPADDRESS, {10, 0, 0, 255}, 0, "10.0.0.255"}, {BER_IPADDRESS, {10, 0, 0}, 0, "GARBLED"},
+        {BER_OCTET_STRING, {'h', 'i'}, 0, "0x6869"}, {BER_OPAQUE, {'h', 'i'}, 'D', "hi"},
+        {BER_OID, {0x2B, 0x06, 0x01}, 0, "1.3.6.1"}, {BER_OID, {0x2B, 0x86}, 0, "GARBLED"}};
+    for (const auto& [tag, contents, letter, text] : cases)
+        EXPECT_EQ(snmp_value_text(tag, contents, letter), text) << int(tag) << " " << hex(contents);
 }
 
 TEST(SnmpValues, EncodingChecksTheText) {
-    auto enc = [](SnmpType t, const char* text, char letter = 0) {
+    const std::tuple<SnmpType, const char*, char, const char*> cases[] = {
+        {SNMP_INTEGER, "-129", 0, "0202FF7F"}, {SNMP_INTEGER, "128", 0, "02020080"},
+        {SNMP_INTEGER, "-2147483648", 0, "020480000000"}, {SNMP_INTEGER, "2147483648", 0, "fails"},
+        {SNMP_OCTETSTRING, "0xABC", 0, "04020ABC"}, {SNMP_OCTETSTRING, "lab 3", 'D', "04056C61622033"},
+        {SNMP_OCTETSTRING, "lab 3", 0, "fails"}, {SNMP_IPADDR, "192.168.0.1", 0, "4004C0A80001"},
+        {SNMP_IPADDR, "1.2.3.256", 0, "fails"}, {SNMP_IPADDR, "1.2.3.4.5", 0, "fails"},
+        {SNMP_IPADDR, "1.2.3.4 ", 0, "fails"}, {SNMP_IPADDR, "a.b.c.d", 0, "fails"},
+        {SNMP_COUNTER, "4294967295", 0, "410500FFFFFFFF"}, {SNMP_TIMETICKS, "-1", 0, "fails"},
+        {SNMP_GUAGE, "4294967296", 0, "fails"}, {SNMP_OBJECTID, "1.3.6.1", 0, "06032B0601"},
+        {SNMP_NULL, "", 0, "fails"}};
+    for (const auto& [type, text, letter, encoded] : cases) {
         Bytes out;
-        return snmp_encode_value(t, letter, text, &out) ? hex(out) : std::string("fails");
-    };
-    EXPECT_EQ(enc(SNMP_INTEGER, "-129"), "0202FF7F");
-    EXPECT_EQ(enc(SNMP_INTEGER, "128"), "02020080");
-    EXPECT_EQ(enc(SNMP_INTEGER, "-2147483648"), "020480000000");
-    EXPECT_EQ(enc(SNMP_INTEGER, "2147483648"), "fails");
-    EXPECT_EQ(enc(SNMP_OCTETSTRING, "0xABC"), "04020ABC");
-    EXPECT_EQ(enc(SNMP_OCTETSTRING, "lab 3", 'D'), "04056C61622033");
-    EXPECT_EQ(enc(SNMP_OCTETSTRING, "lab 3"), "fails");
-    EXPECT_EQ(enc(SNMP_IPADDR, "192.168.0.1"), "4004C0A80001");
-    for (const char* bad : {"1.2.3", "1.2.3.256", "1.2.3.4.5", "1.2.3.4 ", "a.b.c.d"})
-        EXPECT_EQ(enc(SNMP_IPADDR, bad), "fails") << bad;
-    EXPECT_EQ(enc(SNMP_COUNTER, "4294967295"), "410500FFFFFFFF");
-    EXPECT_EQ(enc(SNMP_TIMETICKS, "-1"), "fails");
-    EXPECT_EQ(enc(SNMP_GUAGE, "4294967296"), "fails");
-    EXPECT_EQ(enc(SNMP_OBJECTID, "1.3.6.1"), "06032B0601");
-    EXPECT_EQ(enc(SNMP_NULL, ""), "fails");
+        EXPECT_EQ(snmp_encode_value(type, letter, text, &out) ? hex(out) : "fails", encoded) << text;
+    }
     EXPECT_EQ(snmp_type_from_name("Guage"), SNMP_GUAGE);
     EXPECT_EQ(snmp_type_from_name("Gauge"), SNMP_NONE);
 }
