@@ -53,6 +53,14 @@ void deliver(TftpTransfer& t, const TftpEndpoint& from, const std::vector<uint8_
     t.on_datagram(from, p.data(), p.size());
 }
 
+// A transfer of "f" with its request already sent.
+struct Started : TftpTransfer {
+    Started(TftpDirection dir, bool octet, ScriptedHost& host) : TftpTransfer(dir, octet, kServer, host) {
+        EXPECT_TRUE(prepare("f"));
+        start();
+    }
+};
+
 // Opcode and number of a sent packet, e.g. {4, 2} for ACK 2.
 std::pair<int, int> head(const Sent& s) {
     return {(s.bytes[0] << 8) | s.bytes[1], (s.bytes[2] << 8) | s.bytes[3]};
@@ -60,9 +68,7 @@ std::pair<int, int> head(const Sent& s) {
 
 TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     ScriptedHost host;
-    TftpTransfer t(TftpDirection::put, true, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::put, true, host);
     std::vector<uint8_t> err = {0, 5, 0, 2};
     err.insert(err.end(), 2000, 'e');  // no terminating zero
     deliver(t, {0x7f000001, 40000}, err);
@@ -72,9 +78,7 @@ TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     EXPECT_EQ(host.sent.size(), 1u);  // nothing answered to an ERROR
 
     // An ERROR without text still says something: its code.
-    TftpTransfer quiet(TftpDirection::get, true, kServer, host);
-    ASSERT_TRUE(quiet.prepare("f"));
-    quiet.start();
+    Started quiet(TftpDirection::get, true, host);
     deliver(quiet, {0x7f000001, 40000}, {0, 5, 0, 2, 0});
     EXPECT_TRUE(quiet.failed());
     EXPECT_EQ(quiet.error(), "Tftp: server error code 2");
@@ -98,9 +102,7 @@ TEST(TftpTransfer, LocalAndSocketFailures) {
     };
     for (const Case& c : cases) {
         ScriptedHost host;
-        TftpTransfer t(c.dir, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
+        Started t(c.dir, true, host);
         host.*c.fail = true;
         if (c.by_timer)
             t.on_timer();
@@ -117,9 +119,7 @@ TEST(TftpTransfer, LocalAndSocketFailures) {
 
 TEST(TftpTransfer, NetasciiGetDecodesLineEndsAcrossBlocks) {
     ScriptedHost host;
-    TftpTransfer t(TftpDirection::get, false, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::get, false, host);
     EXPECT_EQ(std::string(host.sent[0].bytes.end() - 9, host.sent[0].bytes.end() - 1), "netascii");
     std::string b1 = std::string(511, 'a') + "\r";  // CR LF split over two blocks
     std::string b2 = "\nx\r" + std::string(1, '\0') + "y\r\rz" + std::string(504, 'b');
@@ -135,9 +135,7 @@ TEST(TftpTransfer, NetasciiGetDecodesLineEndsAcrossBlocks) {
 TEST(TftpTransfer, NetasciiPutExpandsLineEndsIntoFullBlocks) {
     ScriptedHost host;
     host.input = std::string(512, '\n') + "a\rb";
-    TftpTransfer t(TftpDirection::put, false, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::put, false, host);
     std::string wire;
     for (uint16_t ack = 0; !t.finished() && ack < 10; ++ack) {
         deliver(t, kTid, build_tftp_ack(ack));
