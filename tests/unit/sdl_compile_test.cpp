@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "core/report.h"
 #include "fsm/sdl.h"
 #include "fsm/sdlc.h"
+#include "pdl/pdl_parse.h"
 #include "pdl/protodb.h"
 #include "support.h"
 #include "test_interp.h"
@@ -28,19 +30,15 @@ struct Compiled {
 
     explicit Compiled(const std::string& text) {
         db.set_output(std::tmpfile());
-        Node* n = db.begin_node("IPX_HDR");
-        db.add_field("ttl", db.make_number(8), nullptr, nullptr, nullptr);
-        db.end_node(n, nullptr);
-        std::FILE* f = std::tmpfile();
-        SdlSource src;
-        src.text = text.data();
-        src.length = text.size();
-        ok = compile_sdl(src, list, db, f);
-        std::rewind(f);
-        char buf[512];
-        size_t n_read;
-        while ((n_read = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n_read);
+        const std::string pdl = "IPX_HDR { ttl : 8; }";
+        parse_pdl_text(db, pdl.c_str(), pdl.size());
+        char* printed = nullptr;
+        size_t size = 0;
+        std::FILE* f = open_memstream(&printed, &size);
+        ok = compile_sdl(SdlSource{text.data(), text.size(), nullptr}, list, db, f);
         std::fclose(f);
+        out.assign(printed, size);
+        std::free(printed);
     }
     const Definition* def(const char* name) const { return list.find(name); }
 };
