@@ -162,18 +162,6 @@ protected:
     static bool feed(SnmpRequest& r, const Bytes& b) { return r.on_datagram(b.data(), b.size()); }
 };
 
-TEST_F(SnmpRequestTest, PartiesAreUniquePerCommunityAndBounded) {
-    std::string error;
-    auto p = party("public");
-    EXPECT_FALSE(create_party("public", "trivial", &error));
-    EXPECT_FALSE(create_party("other", "kerberos", &error));
-    p.reset();
-    EXPECT_TRUE(create_party("public", "trivial", &error));
-    AuthScheme again;
-    again.name = "trivial";
-    EXPECT_FALSE(register_auth_scheme(again));
-}
-
 // A walk keeps the answers inside the subtree and the first answer even when
 // it leaves it; an agent with nothing past the start gives code 3. (The end of
 // a real agent's view, code 0, is checked against snmpd by the script tests.)
