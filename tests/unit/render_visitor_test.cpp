@@ -1,18 +1,18 @@
-// The decode-tree visitor and the full decode text over every prefix of a frame; the vendor table.
-// (Widths, cut names and values and the vendor line are checked by the reference page's example.)
+// The full decode text over every prefix of a frame; the vendor table.
+// (Widths, cut names and values and the vendor line are checked by the reference page's example;
+// the visitor's keys, values and symbols by the PKT_TBL examples and script tests.)
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "decode/decode.h"
-#include "decode/visitor.h"
 #include "decode_util.h"
-#include "support.h"
 #include "pdl/protodb.h"
 #include "render/fulldecode.h"
 #include "render/render.h"
 #include "render/vendors.h"
+#include "support.h"
 
 using namespace zm;
 using zm_test::Packet;
@@ -34,27 +34,6 @@ protected:
     void SetUp() override { ASSERT_TRUE(zm_test::load_shipped_library()); }
     Node* enet() { return find_node("ENET_HDR"); }
 };
-
-TEST_F(RenderText, VisitorKeysItemsAndTexts) {
-    Packet p(udp_frame());
-    ASSERT_TRUE(decode_packet(p.buf, enet(), nullptr));
-    const DecodeBlock& tree = *decode_tree(p.buf);
-    DecodeVisitor v(tree, p.buf->data(), p.buf->length(), VISIT_WANT_KEY | VISIT_WANT_VALUE | VISIT_WANT_SYMBOL);
-    VisitedElement e;
-    std::vector<std::string> seen;
-    uint32_t last_item = 0;
-    while (v.next(e)) {
-        if (e.item) {
-            EXPECT_EQ(e.item, last_item + 1);
-            last_item = e.item;
-        }
-        if (e.key == "ENET_HDR_type" || e.key == "IP_HDR_ip_proto" || e.key == "UDP_HDR" || e.key == "DATA_data")
-            seen.push_back(std::string(e.key) + "=" + std::string(e.value) + "/" + std::string(e.symbol));
-    }
-    EXPECT_EQ(seen, (std::vector<std::string>{"ENET_HDR_type=0x800/IP", "IP_HDR_ip_proto=17/UDP", "UDP_HDR=/",
-                                              "DATA_data=0x61626364/0x61626364"}));
-    p.buf->decode = nullptr;
-}
 
 // Every prefix of the frame renders without reading past the packet (the
 // sanitizer build checks), with each line's item number in order.
