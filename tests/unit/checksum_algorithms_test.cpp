@@ -102,10 +102,11 @@ TEST(ChecksumReference, RandomData) {
     std::mt19937 rng(7);
     zm::ReportCapture quiet;
     for (size_t n = 20; n < 300; n += 7) {
-        Bytes udp = ipv4_packet(rng, 17, n);
+        // IPv4 options move the transport header.
+        Bytes udp = ipv4_packet(rng, 17, n, 6);
         uint16_t want = reference_ipv4_transport(udp, 17, 6);
-        EXPECT_EQ(call(zm::udp_xsum, udp, 160, udp.size()), want ? want : 0xFFFF) << n;
-        Bytes tcp = ipv4_packet(rng, 6, n, 7);  // IPv4 options move the TCP header
+        EXPECT_EQ(call(zm::udp_xsum, udp, 192, udp.size()), want ? want : 0xFFFF) << n;
+        Bytes tcp = ipv4_packet(rng, 6, n, 7);
         EXPECT_EQ(call(zm::tcp_xsum, tcp, 224, tcp.size()), reference_ipv4_transport(tcp, 6, 16)) << n;
 
         Bytes b = random_bytes(rng, n - 19);
