@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "core/buffer.h"
 #include "core/groups.h"
@@ -76,17 +77,13 @@ PacketBuffer* fake_read(MediaPort& port) {
     return b;
 }
 int fake_write(MediaPort&, PacketBuffer* b) {
-    if (g_block) {
-        buffer_free(b);
-        errno = EWOULDBLOCK;
-        return -1;
-    }
-    if (b) {
-        ++g_written;
-        buffer_free(b);
-    }
-    return 0;
+    if (b && !g_block) ++g_written;
+    buffer_free(b);  // null is ignored
+    if (!g_block) return 0;
+    errno = EWOULDBLOCK;
+    return -1;
 }
+
 class NetifFake : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -127,15 +124,13 @@ TEST_F(NetifFake, WriteQueueFillsToWritehwThenDropsAndDrainsWhenWritable) {
     EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
     EXPECT_TRUE(netif_->event_mask_ & TCL_WRITABLE);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
-    EXPECT_EQ(netif_->wqueue_.length, 3);
-    EXPECT_EQ(netif_->wdropcount_, 2u);
-    EXPECT_EQ(netif_->wpktcount_, 6u);
+    EXPECT_EQ(std::make_tuple(netif_->wqueue_.length, netif_->wdropcount_, netif_->wpktcount_),
+              std::make_tuple(3L, 2u, 6u));
     EXPECT_TRUE(capture.contains("Buffer dropped due to write queue overflow for \"q\""));
 
     g_block = false;
     for (int i = 0; i < 100 && g_written < 3; ++i) Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
-    EXPECT_EQ(g_written, 3);
-    EXPECT_EQ(netif_->wqueue_.length, 0);
+    EXPECT_EQ(std::make_pair(g_written, netif_->wqueue_.length), std::make_pair(3, 0L));
     EXPECT_FALSE(netif_->event_mask_ & TCL_WRITABLE);
     EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 0);
     EXPECT_EQ(g_written, 4);
