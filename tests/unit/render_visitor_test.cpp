@@ -32,7 +32,6 @@ std::string_view no_vendor(void*, uint32_t) { return {}; }
 class RenderText : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(zm_test::load_shipped_library()); }
-    Node* enet() { return find_node("ENET_HDR"); }
 };
 
 // Every prefix of the frame renders without reading past the packet (the
@@ -44,7 +43,7 @@ TEST_F(RenderText, EveryPrefixRenders) {
     for (size_t n = 0; n <= frame.size(); ++n) {
         Packet p(std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<long>(n)));
         DecodeBlock scratch;
-        PreparedBuffer prepared(p.buf, scratch, enet(), nullptr);
+        PreparedBuffer prepared(p.buf, scratch, find_node("ENET_HDR"), nullptr);
         ASSERT_TRUE(prepared.lent());
         std::string text, items;
         if (prepared.tree()) fulldecode_text(*prepared.tree(), p.buf->data(), p.buf->length(), s, text, items);

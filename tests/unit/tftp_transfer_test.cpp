@@ -45,8 +45,7 @@ public:
 };
 
 std::vector<uint8_t> data_packet(uint16_t block, const std::string& payload) {
-    return build_tftp_data(block, reinterpret_cast<const uint8_t*>(payload.data()),
-                           payload.size());
+    return build_tftp_data(block, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
 }
 
 void deliver(TftpTransfer& t, const TftpEndpoint& from, const std::vector<uint8_t>& p) {
