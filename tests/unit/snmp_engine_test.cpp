@@ -53,39 +53,27 @@ TEST(SnmpBer, TlvReaderRefusesWhatItCannotBound) {
     EXPECT_EQ(read({0x04}), -1);
 }
 
-Bytes community(const char* c) {
-    Bytes tlv;
-    ber_put_tlv(tlv, BER_OCTET_STRING, reinterpret_cast<const uint8_t*>(c), std::strlen(c));
-    return tlv;
-}
-
-BindingOut binding(const char* oid, const Bytes& value_tlv) { return {*oid_encode(oid), value_tlv}; }
-
 Bytes tlv(uint8_t tag, const Bytes& contents) {
     Bytes out;
     ber_put_tlv(out, tag, contents);
     return out;
 }
 
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes community(const char* c) { return tlv(BER_OCTET_STRING, Bytes(c, c + std::strlen(c))); }
+Bytes integer(int32_t v) { return tlv(BER_INTEGER, ber_int_contents(v)); }
+BindingOut binding(const char* oid, const Bytes& value_tlv) { return {*oid_encode(oid), value_tlv}; }
+
 // A reply as an agent builds it: the request layout with another PDU type and statuses.
-Bytes reply(const char* comm, int32_t id, int32_t status, const std::vector<BindingOut>& vbs, int32_t version = 0) {
+Bytes reply(const char* comm, int32_t id, int32_t status, const std::vector<BindingOut>& vbs) {
     Bytes list;
-    for (const BindingOut& b : vbs) {
-        Bytes vb = tlv(BER_OID, b.oid);
-        vb.insert(vb.end(), b.value.begin(), b.value.end());
-        ber_put_tlv(list, BER_SEQUENCE, vb);
-    }
-    Bytes pdu = tlv(BER_INTEGER, ber_int_contents(id));
-    for (int32_t v : {status, status ? 1 : 0}) {
-        Bytes i = tlv(BER_INTEGER, ber_int_contents(v));
-        pdu.insert(pdu.end(), i.begin(), i.end());
-    }
-    ber_put_tlv(pdu, BER_SEQUENCE, list);
-    Bytes body = tlv(BER_INTEGER, ber_int_contents(version));
-    Bytes c = community(comm);
-    body.insert(body.end(), c.begin(), c.end());
-    ber_put_tlv(body, BER_GET_RESPONSE, pdu);
-    return tlv(BER_SEQUENCE, body);
+    for (const BindingOut& b : vbs) list = list + tlv(BER_SEQUENCE, tlv(BER_OID, b.oid) + b.value);
+    Bytes pdu = integer(id) + integer(status) + integer(status ? 1 : 0) + tlv(BER_SEQUENCE, list);
+    return tlv(BER_SEQUENCE, integer(0) + community(comm) + tlv(BER_GET_RESPONSE, pdu));
 }
 
 TEST(SnmpBer, MessagesRoundTripAndEveryCutIsRefused) {
@@ -153,7 +141,6 @@ protected:
         EXPECT_TRUE(p) << error;
         return p;
     }
-    static Bytes integer(int v) { return tlv(BER_INTEGER, ber_int_contents(v)); }
     static SnmpRequest make(SnmpOp op, std::shared_ptr<Party> p, std::vector<std::string> oids) {
         std::vector<BindingOut> b;
         for (const auto& o : oids) b.push_back(binding(o.c_str(), tlv(BER_NULL, {})));
