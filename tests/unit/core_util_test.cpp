@@ -121,8 +121,8 @@ TEST(Buffers, CloneCopiesDataAndMetadataButNoDecode) {
     b->trunc_len = 99;
     PacketBuffer* c = buffer_clone(b);
     buffer_free(b);
-    EXPECT_EQ(std::make_tuple(c->length(), c->data()[9], c->frame, c->direction, c->trunc_len, c->decode),
-              std::make_tuple(10u, uint8_t{9}, 42u, uint32_t{DIR_TX}, 99u, nullptr));
+    EXPECT_EQ(std::make_tuple(c->length(), c->data()[9], c->frame, c->sec, c->direction, c->trunc_len, c->decode),
+              std::make_tuple(10u, uint8_t{9}, 42u, 7u, uint32_t{DIR_TX}, 99u, nullptr));
     buffer_free(c);
 }
 
@@ -168,8 +168,7 @@ TEST(FileUtil, OpenOnPathJoinsWithoutDoublingTheSlash) {
     std::string dir = ::testing::TempDir() + "zm_path_test/two/", found;
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "x.pdl") << "two";
-    std::string list = "/nonexistent " + dir;
-    FILE* f = open_on_path(zm_test_interp(), "x.pdl", list.c_str(), &found);
+    FILE* f = open_on_path(zm_test_interp(), "x.pdl", ("/nonexistent " + dir).c_str(), &found);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(found, dir + "x.pdl");
     std::fclose(f);

@@ -117,9 +117,8 @@ TEST_F(Encode, ChildBetweenFieldsSwapsReferencesAndTrailerChecksum) {
     ASSERT_EQ(p.size(), want.size() + 2);
     EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.end() - 2), want);
     // The sum sits at an odd offset: recompute it over the node with the field zeroed.
-    std::vector<uint8_t> zeroed(p.begin(), p.end() - 2);
-    zeroed.push_back(0);
-    zeroed.push_back(0);
+    std::vector<uint8_t> zeroed = p;
+    zeroed[p.size() - 2] = zeroed[p.size() - 1] = 0;
     EXPECT_EQ(net16(p, p.size() - 2), static_cast<uint16_t>(~ones_sum(zeroed.data(), zeroed.size())));
     EXPECT_TRUE(cap.contains("Unsupported field reference in pdl file for \"ENC_T_INNER.i_bad\""));
 }
