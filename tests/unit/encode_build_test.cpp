@@ -53,10 +53,7 @@ void load_databases() {
     protodb().resolve_unresolved();
 }
 
-struct BufferFree {
-    void operator()(PacketBuffer* b) const { buffer_free(b); }
-};
-using Buf = std::unique_ptr<PacketBuffer, BufferFree>;
+using Buf = std::unique_ptr<PacketBuffer, void (*)(PacketBuffer*)>;
 
 class Encode : public ::testing::Test {
 protected:
@@ -70,7 +67,7 @@ protected:
         return std::vector<uint8_t>(buf_->data(), buf_->data() + buf_->length());
     }
 
-    Buf buf_;
+    Buf buf_{nullptr, buffer_free};
     bool ok_ = false;
 };
 
@@ -84,17 +81,9 @@ uint32_t ones_sum(const uint8_t* p, size_t n, uint32_t sum = 0) {
     return sum;
 }
 
-// True when the UDP checksum of the IPv4 datagram at `ip` verifies (RFC 768).
-bool udp_checksum_ok(const std::vector<uint8_t>& p, size_t ip) {
-    size_t hl = (p[ip] & 0x0F) * 4u;
-    size_t udp = ip + hl;
-    size_t len = net16(p, udp + 4);
-    uint32_t sum = ones_sum(&p[ip + 12], 8);
-    sum += 17 + static_cast<uint32_t>(len);
-    return ones_sum(&p[udp], len, sum) == 0xFFFF;
-}
-
-TEST_F(Encode, OddUdpPayloadAndEmbeddedOptionsStillVerify) {
+// Embedded options set the header length and enter the header checksum. (The UDP
+// checksum behind options is checked by the checksum tests, an odd payload by the send tests.)
+TEST_F(Encode, EmbeddedIpOptionsEnterLengthsAndHeaderSum) {
     auto p = build("IP_HDR ip_hl=6 ip_src_address=127.0.0.1 ip_dest_address=127.0.0.2 "
                    "<ip_options ipopt_type=NOP, ip_options ipopt_type=1, ip_options ipopt_type=1, ip_options ipopt_type=EOL>, "
                    "UDP_HDR udp_dest_port=7, RAWDATA 0xAABBCC");
@@ -105,9 +94,9 @@ TEST_F(Encode, OddUdpPayloadAndEmbeddedOptionsStillVerify) {
     EXPECT_EQ(net16(p, 16), 24 + 8 + 3);
     EXPECT_EQ(ones_sum(&p[14], 24), 0xFFFF);
     EXPECT_EQ(net16(p, 38 + 4), 11);
-    EXPECT_TRUE(udp_checksum_ok(p, 14));
 }
 
+// (A selector following the chosen child is checked by the send script tests.)
 TEST_F(Encode, FilterValuesWinOverSelectorsAndComputedFields) {
     auto p = build("ENET_HDR type=0x1234 dst=01:02:03:04:05:06, IP_HDR ip_cksum=0xBEEF ip_len=99 ip_flags=DONT_FRAGMENT");
     ASSERT_TRUE(ok_);
@@ -128,60 +117,34 @@ TEST_F(Encode, ChildBetweenFieldsSwapsReferencesAndTrailerChecksum) {
     ASSERT_EQ(p.size(), want.size() + 2);
     EXPECT_EQ(std::vector<uint8_t>(p.begin(), p.end() - 2), want);
     // The sum sits at an odd offset: recompute it over the node with the field zeroed.
-    std::vector<uint8_t> zeroed(p.begin(), p.end() - 2);
-    zeroed.push_back(0);
-    zeroed.push_back(0);
+    std::vector<uint8_t> zeroed = p;
+    zeroed[p.size() - 2] = zeroed[p.size() - 1] = 0;
     EXPECT_EQ(net16(p, p.size() - 2), static_cast<uint16_t>(~ones_sum(zeroed.data(), zeroed.size())));
     EXPECT_TRUE(cap.contains("Unsupported field reference in pdl file for \"ENC_T_INNER.i_bad\""));
 }
 
-TEST_F(Encode, SelectorFieldFollowsTheChosenChildUnlessGiven) {
-    auto p = build("ENC_T_WRAP, ENC_T_OTHER", "ENC_T_WRAP", 64);
-    ASSERT_TRUE(ok_);
-    EXPECT_EQ(p, (std::vector<uint8_t>{0x09, 0x11, 0x00, 0x09, 0x55, 0xBE, 0xEF, p[7], p[8]}));
-    p = build("ENC_T_WRAP w_type=3, ENC_T_OTHER", "ENC_T_WRAP", 64);
-    ASSERT_TRUE(ok_);
-    EXPECT_EQ(p[0], 3);
-}
-
-TEST_F(Encode, OverrunIsReportedBeforeAnyWriteOutsideTheRoom) {
-    {
+// Each refused build reports why: an overrun before any write outside the
+// room, also with a width taken from an earlier field (1600 bits of hardware
+// address), an empty text, and a node whose only parent has no way to the base.
+TEST_F(Encode, RefusedBuildsSayWhy) {
+    const std::tuple<const char*, const char*, uint32_t, const char*> cases[] = {
+        {"ENC_T_WRAP, ENC_T_INNER", "ENC_T_WRAP", 10, "Overran 10-byte buffer"},
+        {"ARP_HDR arp_hw_len=200 arp_src_hw=01:02:03:04:05:06", "ENET_HDR", 64, "Overran 64-byte buffer"},
+        {"", "ENET_HDR", 1518, "packet specification has illegal order"},
+        {"ENC_T_INNER", "ENET_HDR", 1518, "packet specification has illegal order"},
+    };
+    for (const auto& [text, base, room, message] : cases) {
         ReportCapture cap;
-        build("ENC_T_WRAP, ENC_T_INNER", "ENC_T_WRAP", 10);
-        EXPECT_FALSE(ok_);
-        EXPECT_TRUE(cap.contains("Overran 10-byte buffer"));
-    }
-    {
-        // A width taken from an earlier field: 1600 bits of hardware address.
-        ReportCapture cap;
-        build("ARP_HDR arp_hw_len=200 arp_src_hw=01:02:03:04:05:06", "ENET_HDR", 64);
-        EXPECT_FALSE(ok_);
-        EXPECT_TRUE(cap.contains("Overran 64-byte buffer"));
-    }
-}
-
-TEST_F(Encode, BadAndIncompleteSpecificationsAreRefused) {
-    // Empty, and a node whose only parent has no way to the Ethernet base.
-    for (const char* text : {"", "ENC_T_INNER"}) {
-        ReportCapture cap;
-        build(text);
+        build(text, base, room);
         EXPECT_FALSE(ok_) << text;
-        EXPECT_TRUE(cap.contains("packet specification has illegal order")) << text;
+        EXPECT_TRUE(cap.contains(message)) << text;
     }
-}
-
-TEST_F(Encode, TimestampDirectionAndTruncatedLengthAreStored) {
-    Buf b(buffer_alloc(200));
-    TimeVal when{123456, 789};
-    ASSERT_EQ(build_packet(b.get(), "RAWDATA 0x01", find_node("ENET_HDR"), &when, DIR_NA, 77), 0);
-    EXPECT_EQ(std::make_tuple(b->sec, b->usec, b->direction, b->trunc_len, b->length()),
-              std::make_tuple(123456u, 789u, uint32_t{DIR_NA}, 77u, 15u));
 }
 
 TEST(EncodeRoom, NeverBeyondWhatTheTailCanAddress) {
-    Buf big(buffer_alloc(70000));
+    Buf big(buffer_alloc(70000), buffer_free);
     EXPECT_EQ(encoder_room(big.get()), 0xFFFFu - big->head);
-    Buf small(buffer_alloc(60));
+    Buf small(buffer_alloc(60), buffer_free);
     EXPECT_EQ(encoder_room(small.get()), 60u);
 }
 

@@ -1,4 +1,4 @@
-// Interface internals: the saved-buffer table, the write queue against a media that blocks, lookup with re-reading.
+// Interface internals: the saved-buffer table, the write queue against a media that blocks, a pause outlasted by disable.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "core/buffer.h"
 #include "core/groups.h"
 #include "core/report.h"
 #include "media/media.h"
 #include "netif/netif.h"
+#include "pdl/pdl_parse.h"
 #include "pdl/protodb.h"
 #include "test_interp.h"
 
@@ -42,8 +44,8 @@ TEST(NetifFrameTable, MatchesAMapThroughInsertsAndErases) {
     }
 }
 
-// A media class for the tests: reads `g_frames` small frames, writes that
-// block while `g_block` is set, and re-reads any frame it has produced.
+// A media class for the tests: reads `g_frames` small frames and has writes
+// block while `g_block` is set.
 int g_frames = 0;
 bool g_block = false;
 int g_written = 0;
@@ -55,14 +57,6 @@ struct FakeState : MediaState {
         if (fd >= 0) ::close(fd);
     }
 };
-
-PacketBuffer* fake_buffer(Pool* pool, uint32_t frame) {
-    PacketBuffer* b = pool_get(pool);
-    b->append(20);
-    b->data()[0] = static_cast<uint8_t>(frame);
-    b->frame = frame;
-    return b;
-}
 
 int fake_open(MediaPort& port, int, const char**) {
     auto s = std::make_unique<FakeState>();
@@ -77,23 +71,17 @@ void fake_close(MediaPort& port) { port.state.reset(); }
 PacketBuffer* fake_read(MediaPort& port) {
     auto* s = static_cast<FakeState*>(port.state.get());
     if (s->produced >= static_cast<uint32_t>(g_frames)) return media_end_of_input();
-    return fake_buffer(port.pool, ++s->produced);
+    PacketBuffer* b = pool_get(port.pool);
+    b->append(20);
+    b->frame = ++s->produced;
+    return b;
 }
 int fake_write(MediaPort&, PacketBuffer* b) {
-    if (g_block) {
-        buffer_free(b);
-        errno = EWOULDBLOCK;
-        return -1;
-    }
-    if (b) {
-        ++g_written;
-        buffer_free(b);
-    }
-    return 0;
-}
-PacketBuffer* fake_fetch(MediaPort& port, uint32_t frame) {
-    auto* s = static_cast<FakeState*>(port.state.get());
-    return frame >= 1 && frame <= s->produced ? fake_buffer(port.pool, frame) : nullptr;
+    if (b && !g_block) ++g_written;
+    buffer_free(b);  // null is ignored
+    if (!g_block) return 0;
+    errno = EWOULDBLOCK;
+    return -1;
 }
 
 class NetifFake : public ::testing::Test {
@@ -109,16 +97,9 @@ protected:
         cls.read = fake_read;
         cls.write = fake_write;
         cls.overflow = media_flow_control;
-        cls.fetch = fake_fetch;
         register_media_class(cls);
-        ProtoDb& db = protodb();
-        db.set_current_file("netif_unit.pdl");
-        Node* node = db.begin_node("NETIF_UNIT_HDR");
-        NodeAttr* base = db.set_nodeattr("BASE", "UNIT", 0);
-        NodeAttr* mtu = db.set_nodeattr("maxmtu", "", 200);
-        mtu->next_ = base;
-        db.add_field("a", db.make_number(16), nullptr, nullptr, nullptr);
-        db.end_node(node, mtu);
+        const std::string pdl = "NETIF_UNIT_HDR { a : 16; } BASE = UNIT, maxmtu = 200;";
+        parse_pdl_text(protodb(), pdl.c_str(), pdl.size());
     }
     void SetUp() override {
         g_frames = 0;
@@ -131,11 +112,6 @@ protected:
     void TearDown() override { eval("q close"); }
 
     int eval(const char* script) { return Tcl_Eval(zm_test_interp(), script); }
-    // Runs events until the interface has read and dispatched `count` frames.
-    void run_until_read(uint32_t count) {
-        for (int i = 0; i < 100000 && (netif_->rpktcount_ < count || netif_->rqueue_.length > 0); ++i)
-            Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
-    }
 
     Netif* netif_ = nullptr;
 };
@@ -148,44 +124,16 @@ TEST_F(NetifFake, WriteQueueFillsToWritehwThenDropsAndDrainsWhenWritable) {
     EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
     EXPECT_TRUE(netif_->event_mask_ & TCL_WRITABLE);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 1);
-    EXPECT_EQ(netif_->wqueue_.length, 3);
-    EXPECT_EQ(netif_->wdropcount_, 2u);
-    EXPECT_EQ(netif_->wpktcount_, 6u);
+    EXPECT_EQ(std::make_tuple(netif_->wqueue_.length, netif_->wdropcount_, netif_->wpktcount_),
+              std::make_tuple(3L, 2u, 6u));
     EXPECT_TRUE(capture.contains("Buffer dropped due to write queue overflow for \"q\""));
 
     g_block = false;
     for (int i = 0; i < 100 && g_written < 3; ++i) Tcl_DoOneEvent(TCL_ALL_EVENTS | TCL_DONT_WAIT);
-    EXPECT_EQ(g_written, 3);
-    EXPECT_EQ(netif_->wqueue_.length, 0);
+    EXPECT_EQ(std::make_pair(g_written, netif_->wqueue_.length), std::make_pair(3, 0L));
     EXPECT_FALSE(netif_->event_mask_ & TCL_WRITABLE);
     EXPECT_EQ(netif_send_buffer(netif_, pool_get(&netif_->pool_)), 0);
     EXPECT_EQ(g_written, 4);
-}
-
-TEST_F(NetifFake, LookupResolvesCurrentSavedAndReReadsEvicted) {
-    g_frames = 3;
-    ASSERT_EQ(eval("q configure -savedhw 2; q register -variable ::unit_got; q enable"), TCL_OK);
-    run_until_read(3);
-    EXPECT_STREQ(Tcl_GetVar(zm_test_interp(), "unit_got", TCL_GLOBAL_ONLY), "1 2 3");
-    EXPECT_EQ(netif_->saved_list_.length, 2);
-
-    PacketBuffer* three = lookup_buffer(netif_, "3");
-    ASSERT_NE(three, nullptr);
-    EXPECT_EQ(three->frame, 3u);
-    EXPECT_EQ(lookup_buffer(netif_, "0x3"), three);  // automatic base
-    EXPECT_EQ(lookup_buffer(netif_, "0"), nullptr);
-    EXPECT_EQ(lookup_buffer(netif_, "junk"), nullptr);
-    EXPECT_EQ(lookup_buffer(netif_, "9"), nullptr);
-
-    // Frame 1 was evicted: the media re-reads it and it is kept, pushing out frame 2.
-    PacketBuffer* one = lookup_buffer(netif_, "1");
-    ASSERT_NE(one, nullptr);
-    EXPECT_EQ(one->frame, 1u);
-    EXPECT_EQ(one->data()[0], 1);
-    EXPECT_EQ(netif_->saved_list_.length, 2);
-    EXPECT_EQ(netif_->saved_.find(2), nullptr);
-    EXPECT_EQ(lookup_buffer(netif_, "1"), one);
-    Tcl_UnsetVar(zm_test_interp(), "unit_got", TCL_GLOBAL_ONLY);
 }
 
 TEST_F(NetifFake, DisableDuringAPauseOutlastsTheResume) {

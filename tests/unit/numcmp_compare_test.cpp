@@ -1,6 +1,8 @@
 // Wide-number comparison checked against native 64-bit arithmetic in every base.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -11,12 +13,8 @@ namespace zm {
 namespace {
 
 std::string bin(uint64_t v) {
-    std::string s;
-    do {
-        s.insert(s.begin(), char('0' + (v & 1)));
-        v >>= 1;
-    } while (v);
-    return s;
+    std::string s = std::bitset<64>(v).to_string();
+    return s.substr(std::min(s.find('1'), s.size() - 1));  // no leading zeros; zero is "0"
 }
 
 std::string hex(uint64_t v, bool upper_prefix) {

@@ -1,17 +1,18 @@
-// The decode-tree visitor and the full decode text over every prefix of a frame; the vendor table.
-// (Widths, cut names and values and the vendor line are checked by the reference page's example.)
+// The full decode text over every prefix of a frame; the vendor table.
+// (Widths, cut names and values and the vendor line are checked by the reference page's example;
+// the visitor's keys, values and symbols by the PKT_TBL examples and script tests.)
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "decode/decode.h"
-#include "decode/visitor.h"
 #include "decode_util.h"
 #include "pdl/protodb.h"
 #include "render/fulldecode.h"
 #include "render/render.h"
 #include "render/vendors.h"
+#include "support.h"
 
 using namespace zm;
 using zm_test::Packet;
@@ -20,11 +21,10 @@ namespace {
 
 // Ethernet (vendor prefix 00:00:0c) / IPv4 / UDP to port 9999 / 4 data bytes.
 std::vector<uint8_t> udp_frame() {
-    std::vector<uint8_t> f = {0x00, 0x00, 0x0c, 0x01, 0x02, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00,
-                              0x45, 0x00, 0x00, 0x20, 0x00, 0x01, 0x00, 0x00, 64,   17,   0,    0,    127,  0,
-                              0,    1,    10,   0,    0,    2,    0x04, 0x00, 0x27, 0x0f, 0x00, 0x0c, 0x00, 0x00,
-                              'a',  'b',  'c',  'd'};
-    return f;
+    return {0x00, 0x00, 0x0c, 0x01, 0x02, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x00,
+            0x45, 0x00, 0x00, 0x20, 0x00, 0x01, 0x00, 0x00, 64,   17,   0,    0,    127,  0,
+            0,    1,    10,   0,    0,    2,    0x04, 0x00, 0x27, 0x0f, 0x00, 0x0c, 0x00, 0x00,
+            'a',  'b',  'c',  'd'};
 }
 
 std::string_view no_vendor(void*, uint32_t) { return {}; }
@@ -32,29 +32,7 @@ std::string_view no_vendor(void*, uint32_t) { return {}; }
 class RenderText : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(zm_test::load_shipped_library()); }
-    Node* enet() { return find_node("ENET_HDR"); }
 };
-
-TEST_F(RenderText, VisitorKeysItemsAndTexts) {
-    Packet p(udp_frame());
-    ASSERT_TRUE(decode_packet(p.buf, enet(), nullptr));
-    const DecodeBlock& tree = *decode_tree(p.buf);
-    DecodeVisitor v(tree, p.buf->data(), p.buf->length(), VISIT_WANT_KEY | VISIT_WANT_VALUE | VISIT_WANT_SYMBOL);
-    VisitedElement e;
-    std::vector<std::string> seen;
-    uint32_t last_item = 0;
-    while (v.next(e)) {
-        if (e.item) {
-            EXPECT_EQ(e.item, last_item + 1);
-            last_item = e.item;
-        }
-        if (e.key == "ENET_HDR_type" || e.key == "IP_HDR_ip_proto" || e.key == "UDP_HDR" || e.key == "DATA_data")
-            seen.push_back(std::string(e.key) + "=" + std::string(e.value) + "/" + std::string(e.symbol));
-    }
-    EXPECT_EQ(seen, (std::vector<std::string>{"ENET_HDR_type=0x800/IP", "IP_HDR_ip_proto=17/UDP", "UDP_HDR=/",
-                                              "DATA_data=0x61626364/0x61626364"}));
-    p.buf->decode = nullptr;
-}
 
 // Every prefix of the frame renders without reading past the packet (the
 // sanitizer build checks), with each line's item number in order.
@@ -65,7 +43,7 @@ TEST_F(RenderText, EveryPrefixRenders) {
     for (size_t n = 0; n <= frame.size(); ++n) {
         Packet p(std::vector<uint8_t>(frame.begin(), frame.begin() + static_cast<long>(n)));
         DecodeBlock scratch;
-        PreparedBuffer prepared(p.buf, scratch, enet(), nullptr);
+        PreparedBuffer prepared(p.buf, scratch, find_node("ENET_HDR"), nullptr);
         ASSERT_TRUE(prepared.lent());
         std::string text, items;
         if (prepared.tree()) fulldecode_text(*prepared.tree(), p.buf->data(), p.buf->length(), s, text, items);
@@ -75,30 +53,20 @@ TEST_F(RenderText, EveryPrefixRenders) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // The vendor table: a missing file gives no vendors; rows are found by
 // prefix, cut to 40 characters, the first registration of a prefix wins.
 TEST(MacVendors, LoadAndLookUp) {
     EXPECT_FALSE(load_mac_vendors("/nonexistent/mac_vendors.txt"));
     EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "");
-    std::string path = ::testing::TempDir() + "mac_vendors_test.txt";
-    {
-        std::FILE* f = std::fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
-        std::fputs("00000F\tNeXT\n00000C\tCisco\n00000C\tLater duplicate\nzzzzzz\tbad\n000000\tzero\n"
-                   "ABCDEF\tA vendor whose name runs well past forty characters\n", f);
-        std::fclose(f);
-    }
+    std::string path = zm_test::scratch("mac_vendors_test.txt");
+    std::string rows = "00000F\tNeXT\n00000C\tCisco\n00000C\tLater duplicate\nzzzzzz\tbad\n000000\tzero\n"
+                       "ABCDEF\tA vendor whose name runs well past forty characters\n";
+    zm_test::put_file(path, {rows.begin(), rows.end()});
     ASSERT_TRUE(load_mac_vendors(path));
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000c), "Cisco");
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000f), "NeXT");
-    EXPECT_EQ(mac_vendor(nullptr, 0xabcdef), "A vendor whose name runs well past forty");
-    EXPECT_EQ(mac_vendor(nullptr, 0), "");
-    EXPECT_EQ(mac_vendor(nullptr, 0x00000d), "");
     std::remove(path.c_str());
+    auto vendor = [](uint32_t oui) { return std::string(mac_vendor(nullptr, oui)); };
+    EXPECT_EQ(zm_test::each(std::vector<uint32_t>{0x00000c, 0x00000f, 0xabcdef, 0, 0x00000d}, vendor),
+              (std::vector<std::string>{"Cisco", "NeXT", "A vendor whose name runs well past forty", "", ""}));
 }
 
 }  // namespace

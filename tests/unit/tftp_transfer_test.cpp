@@ -45,13 +45,20 @@ public:
 };
 
 std::vector<uint8_t> data_packet(uint16_t block, const std::string& payload) {
-    return build_tftp_data(block, reinterpret_cast<const uint8_t*>(payload.data()),
-                           payload.size());
+    return build_tftp_data(block, reinterpret_cast<const uint8_t*>(payload.data()), payload.size());
 }
 
 void deliver(TftpTransfer& t, const TftpEndpoint& from, const std::vector<uint8_t>& p) {
     t.on_datagram(from, p.data(), p.size());
 }
+
+// A transfer of "f" with its request already sent.
+struct Started : TftpTransfer {
+    Started(TftpDirection dir, bool octet, ScriptedHost& host) : TftpTransfer(dir, octet, kServer, host) {
+        EXPECT_TRUE(prepare("f"));
+        start();
+    }
+};
 
 // Opcode and number of a sent packet, e.g. {4, 2} for ACK 2.
 std::pair<int, int> head(const Sent& s) {
@@ -60,9 +67,7 @@ std::pair<int, int> head(const Sent& s) {
 
 TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     ScriptedHost host;
-    TftpTransfer t(TftpDirection::put, true, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::put, true, host);
     std::vector<uint8_t> err = {0, 5, 0, 2};
     err.insert(err.end(), 2000, 'e');  // no terminating zero
     deliver(t, {0x7f000001, 40000}, err);
@@ -72,9 +77,7 @@ TEST(TftpTransfer, ServerErrorTextIsBoundedAndEndsTheTransfer) {
     EXPECT_EQ(host.sent.size(), 1u);  // nothing answered to an ERROR
 
     // An ERROR without text still says something: its code.
-    TftpTransfer quiet(TftpDirection::get, true, kServer, host);
-    ASSERT_TRUE(quiet.prepare("f"));
-    quiet.start();
+    Started quiet(TftpDirection::get, true, host);
     deliver(quiet, {0x7f000001, 40000}, {0, 5, 0, 2, 0});
     EXPECT_TRUE(quiet.failed());
     EXPECT_EQ(quiet.error(), "Tftp: server error code 2");
@@ -98,9 +101,7 @@ TEST(TftpTransfer, LocalAndSocketFailures) {
     };
     for (const Case& c : cases) {
         ScriptedHost host;
-        TftpTransfer t(c.dir, true, kServer, host);
-        ASSERT_TRUE(t.prepare("f"));
-        t.start();
+        Started t(c.dir, true, host);
         host.*c.fail = true;
         if (c.by_timer)
             t.on_timer();
@@ -117,9 +118,7 @@ TEST(TftpTransfer, LocalAndSocketFailures) {
 
 TEST(TftpTransfer, NetasciiGetDecodesLineEndsAcrossBlocks) {
     ScriptedHost host;
-    TftpTransfer t(TftpDirection::get, false, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::get, false, host);
     EXPECT_EQ(std::string(host.sent[0].bytes.end() - 9, host.sent[0].bytes.end() - 1), "netascii");
     std::string b1 = std::string(511, 'a') + "\r";  // CR LF split over two blocks
     std::string b2 = "\nx\r" + std::string(1, '\0') + "y\r\rz" + std::string(504, 'b');
@@ -135,9 +134,7 @@ TEST(TftpTransfer, NetasciiGetDecodesLineEndsAcrossBlocks) {
 TEST(TftpTransfer, NetasciiPutExpandsLineEndsIntoFullBlocks) {
     ScriptedHost host;
     host.input = std::string(512, '\n') + "a\rb";
-    TftpTransfer t(TftpDirection::put, false, kServer, host);
-    ASSERT_TRUE(t.prepare("f"));
-    t.start();
+    Started t(TftpDirection::put, false, host);
     std::string wire;
     for (uint16_t ack = 0; !t.finished() && ack < 10; ++ack) {
         deliver(t, kTid, build_tftp_ack(ack));
@@ -153,18 +150,13 @@ TEST(TftpTransfer, NetasciiPutExpandsLineEndsIntoFullBlocks) {
     EXPECT_EQ(host.sent.size(), 1u + 3u);  // request, 512, 512, 5 bytes
 }
 
-TEST(TftpPackets, RequestMustFitOnePacket) {
+// Exactly at the limit; a transfer refused unsent is checked by the script tests.
+TEST(TftpPackets, RequestAndErrorFitOnePacket) {
     std::vector<uint8_t> out;
     EXPECT_TRUE(build_tftp_request(TFTP_RRQ, std::string(507, 'n'), "octet", &out));
     EXPECT_EQ(out.size(), kTftpPacketMax);
     EXPECT_FALSE(build_tftp_request(TFTP_RRQ, std::string(508, 'n'), "octet", &out));
     EXPECT_FALSE(build_tftp_request(TFTP_WRQ, std::string(505, 'n'), "netascii", &out));
-
-    ScriptedHost host;
-    TftpTransfer t(TftpDirection::put, false, kServer, host);
-    EXPECT_FALSE(t.prepare(std::string(600, 'n')));
-    EXPECT_TRUE(t.finished());
-    EXPECT_TRUE(host.sent.empty());
     EXPECT_EQ(build_tftp_error(0, std::string(900, 'm')).size(), kTftpPacketMax);
 }
 
