@@ -147,7 +147,9 @@ TEST(TextConv, AsciinumForms) {
     std::vector<uint8_t> bytes;
     for (const auto& [text, ret, value] : cases) {
         EXPECT_EQ(asciinum2binary(text, &v, &bytes), ret) << text;
-        if (ret == 4) EXPECT_EQ(v, value) << text;
+        if (ret == 4) {
+            EXPECT_EQ(v, value) << text;
+        }
     }
     EXPECT_EQ(asciinum2binary("0x123456789", &v, &bytes), 5);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{0x01, 0x23, 0x45, 0x67, 0x89}));
