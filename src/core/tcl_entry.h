@@ -4,7 +4,9 @@
 #pragma once
 #include <tcl.h>
 
+#include <cstdio>
 #include <exception>
+#include <string>
 #include <vector>
 
 #include "core/report.h"
@@ -75,6 +77,35 @@ template <WordsProc Proc>
 Tcl_Command create_command(Tcl_Interp* interp, const char* name, ClientData data = nullptr,
                            Tcl_CmdDeleteProc* on_delete = nullptr) {
     return Tcl_CreateObjCommand(interp, name, object_command<Proc>, data, on_delete);
+}
+
+// A command's result as a list of texts (class names, interface names, tags).
+template <typename Texts>
+void set_text_list_result(Tcl_Interp* interp, const Texts& texts) {
+    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
+    for (const std::string& t : texts)
+        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
+    Tcl_SetObjResult(interp, list);
+}
+
+// Writes text to the interpreter's standard output channel, or to the
+// process's standard output where there is none. The process stream is
+// flushed first so that output written through both keeps its order.
+// `as_bytes` writes the bytes as they are (renderer dumps may hold any byte)
+// instead of as UTF-8 characters.
+inline void write_standard_output(const std::string& text, bool as_bytes) {
+    std::fflush(stdout);
+    Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
+    if (out) {
+        if (as_bytes)
+            Tcl_Write(out, text.data(), static_cast<int>(text.size()));
+        else
+            Tcl_WriteChars(out, text.data(), static_cast<int>(text.size()));
+        Tcl_Flush(out);
+    } else {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    }
 }
 
 }  // namespace zm

@@ -236,10 +236,7 @@ int netif_command(ClientData, Tcl_Interp* interp, Words& words) {
 }
 
 int netifs_command(ClientData, Tcl_Interp* interp, Words&) {
-    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-    for (const std::string& name : netif_names())
-        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), -1));
-    Tcl_SetObjResult(interp, list);
+    set_text_list_result(interp, netif_names());
     return TCL_OK;
 }
 

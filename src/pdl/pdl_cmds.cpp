@@ -37,19 +37,8 @@ constexpr int kLineNoPreprocessor = 477;
 constexpr int kLineUnlinkFailed = 495;
 
 // Progress lines go to the interpreter's standard output channel; the
-// database's own messages go to the process's standard output. Flushing
-// the stream before the channel keeps the two in order.
-void channel_write(Tcl_Interp*, const std::string& text) {
-    std::fflush(stdout);
-    Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
-    if (out) {
-        Tcl_WriteChars(out, text.data(), static_cast<int>(text.size()));
-        Tcl_Flush(out);
-    } else {
-        std::fputs(text.c_str(), stdout);
-        std::fflush(stdout);
-    }
-}
+// database's own messages go to the process's standard output.
+void channel_write(const std::string& text) { write_standard_output(text, false); }
 
 // A temporary file for the preprocessor's output; removed at scope exit unless released.
 struct TempFile {
@@ -140,7 +129,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
             }
             out_name = temp.path;
         }
-        channel_write(interp, "precompiling...");
+        channel_write("precompiling...");
         int status = run_preprocessor(found, out_name);
         if (status == 127) {
             std::printf("%s(%d): error with call to \"system\".\n", kModule, kLineNoPreprocessor);
@@ -164,7 +153,7 @@ void compile_one(Tcl_Interp* interp, ProtoDb& db, const std::string& arg, bool n
         }
     }
 
-    channel_write(interp, "compiling" + found + "...\n");
+    channel_write("compiling" + found + "...\n");
     PdlResult r = parse_pdl(db, in.get());
     db.set_line(1);
     if (r == PdlResult::abandoned || r == PdlResult::scan_error) {
@@ -358,10 +347,7 @@ int pdf_files(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
 }
 
 int pdf_tags(Tcl_Interp* interp, ProtoDb& db, const char*, Node*) {
-    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-    for (const std::string& t : db.tags())
-        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(t.data(), static_cast<int>(t.size())));
-    Tcl_SetObjResult(interp, list);
+    set_text_list_result(interp, db.tags());
     return TCL_OK;
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/options.h"
 #include "core/report.h"
+#include "core/tcl_entry.h"
 #include "core/timeutil.h"
 #include "decode/visitor.h"
 #include "netif/netif.h"
@@ -92,18 +93,6 @@ void frame_text(const std::string& netif_name, const PacketBuffer* b, const Deco
     }
 }
 
-void write_stdout(const std::string& text) {
-    std::fflush(stdout);
-    Tcl_Channel out = Tcl_GetStdChannel(TCL_STDOUT);
-    if (out) {
-        Tcl_Write(out, text.data(), static_cast<int>(text.size()));
-        Tcl_Flush(out);
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
-    }
-}
-
 int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv[]) {
     auto* r = static_cast<CharsetRenderer*>(base);
     Netif* netif = renderer_call_netif(interp, r, objc);
@@ -118,7 +107,7 @@ int ascii_proc(Renderer* base, Tcl_Interp* interp, int objc, Tcl_Obj* const objv
         text.clear();
         frame_text(netif->name_, b, *tree, r->charset, text);
         text += '\n';
-        write_stdout(text);
+        write_standard_output(text, true);
     }
     Tcl_ResetResult(interp);
     return TCL_OK;

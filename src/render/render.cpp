@@ -87,10 +87,7 @@ int renderer_subcommand(Netif* netif, Tcl_Interp* interp, int argc, const char**
 }
 
 int cmd_renderers(ClientData, Tcl_Interp* interp, Words&) {
-    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-    for (const std::string& name : renderer_class_names())
-        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), -1));
-    Tcl_SetObjResult(interp, list);
+    set_text_list_result(interp, renderer_class_names());
     return TCL_OK;
 }
 

@@ -36,10 +36,7 @@ int cmd_checksum(ClientData, Tcl_Interp* interp, Words& w) {
 
 // checksums: the registered names, newest first.
 int cmd_checksums(ClientData, Tcl_Interp* interp, Words&) {
-    Tcl_Obj* list = Tcl_NewListObj(0, nullptr);
-    for (const std::string& name : checksum_names())
-        Tcl_ListObjAppendElement(nullptr, list, Tcl_NewStringObj(name.c_str(), static_cast<int>(name.size())));
-    Tcl_SetObjResult(interp, list);
+    set_text_list_result(interp, checksum_names());
     return TCL_OK;
 }
 
