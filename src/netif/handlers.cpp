@@ -14,8 +14,8 @@
 
 #include "core/block_wait.h"
 #include "core/report.h"
-#include "core/timeutil.h"
 #include "core/tcl_entry.h"
+#include "core/timeutil.h"
 #include "netif/engine_link.h"
 #include "netif/netif.h"
 
@@ -490,7 +490,8 @@ bool dispatch_one(Netif* n, PacketBuffer* b, long queued) {
     n->current_decoded_ = false;
     ++n->depth_;
     bool kept = false;
-    try {
+    // A failing handler must not stop the buffer's release and the restore below.
+    guard_void(n->interp_, kModule, ("Dispatch on netif \"" + n->name_ + "\"").c_str(), [&] {
         // Handlers registered while this buffer is dispatched wait for the next one.
         size_t count = n->handlers_.size();
         for (size_t i = 0; i < count && i < n->handlers_.size(); ++i) {
@@ -498,10 +499,7 @@ bool dispatch_one(Netif* n, PacketBuffer* b, long queued) {
             if (h->doomed_) continue;
             if (offer(n, h, b)) kept = true;
         }
-    } catch (const std::exception& e) {
-        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Dispatch failed on netif \"%s\": %s", n->name_.c_str(),
-               e.what());
-    }
+    });
     if (lent) engine_drop_decode(b);
     // Kept only now, so that a nested dispatch cannot evict the buffer while
     // its handlers still run.
@@ -530,12 +528,8 @@ bool read_ready(Netif* n) {
     pollfd p{n->port_.descriptor, POLLIN, 0};
     if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLIN)) return true;
     ++n->depth_;
-    try {
-        netif_read_packets(n);
-    } catch (const std::exception& e) {
-        report(n->interp_, kModule, __LINE__, LOG_FAULT, "Event handling failed on netif \"%s\": %s",
-               n->name_.c_str(), e.what());
-    }
+    guard_void(n->interp_, kModule, ("Event handling on netif \"" + n->name_ + "\"").c_str(),
+               [&] { netif_read_packets(n); });
     return leave(n);
 }
 
