@@ -13,6 +13,7 @@
 #include "core/report.h"
 #include "decode/decode.h"
 #include "decode/visitor.h"
+#include "fuzz_support.h"
 #include "pdl/library_load.h"
 #include "pdl/protodb.h"
 #include "render/fulldecode.h"
@@ -58,12 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     style.vendor = vendor;
     std::string text, items;
     for (zm::Node* base : g_bases) {
-        // The packet ends exactly where the allocation does, so any read past it is caught.
-        zm::PacketBuffer* b = zm::buffer_alloc(size ? static_cast<uint32_t>(size) : 1);
-        uint32_t slack = b->tailroom() - static_cast<uint32_t>(size);
-        b->head = static_cast<uint16_t>(b->head + slack);
-        b->tail = static_cast<uint16_t>(b->head + size);
-        if (size) std::memcpy(b->data(), data, size);
+        zm::PacketBuffer* b = zm_fuzz::packet_at_allocation_end(data, size);
         zm::decode_packet(b, base, nullptr);
         if (const zm::DecodeBlock* tree = zm::decode_tree(b)) {
             zm::DecodeVisitor v(*tree, b->data(), b->length(),
