@@ -18,33 +18,13 @@ foreach {key value} $argv {
     }
 }
 
-proc capture_path {frames} {
-    set dir [expr {[info exists ::env(ZEMKO_BENCH_DATA)] ? $::env(ZEMKO_BENCH_DATA) : "/tmp"}]
-    file join $dir zemko-fsm-$frames.cap
-}
-
-# 32-byte header, then 80-byte records (16-byte record header, 46-byte frame, padding).
-proc generate {path frames} {
-    set slot 64
-    set eth [binary format H12H12S 020000000001 020000000002 0x0800]
-    set ip [binary format ccSSSccSII 0x45 0 32 1 0 64 17 0 0x0a000001 0x0a000002]
-    set udp [binary format SSSS 1000 53 12 0]
-    set data "$eth$ip${udp}abcd"
-    set header [binary format IIISS 3913000000 0 1 [string length $data] [string length $data]]
-    set record "$header$data[string repeat \0 [expr {$slot - [string length $data]}]]"
-    set f [open $path.tmp wb]
-    fconfigure $f -buffersize 1048576
-    puts -nonewline $f [binary format IIIIIIII 0xFABCDEFF 1 1 43200 16 [expr {$slot + 16}] $frames 0]
-    set chunk [string repeat $record 1000]
-    for {set n 0} {$n + 1000 <= $frames} {incr n 1000} { puts -nonewline $f $chunk }
-    for {} {$n < $frames} {incr n} { puts -nonewline $f $record }
-    close $f
-    file rename -force $path.tmp $path
-}
+source [file join [file dirname [file normalize [info script]]] support capture_files.tcl]
 
 pdlc all.pdlc
-set path [capture_path $frames]
-if {![file exists $path]} { generate $path $frames }
+set path [bench_data_path zemko-fsm-$frames.cap]
+if {![file exists $path]} {
+    write_capture $path [fixed_slot_header $frames] [lrepeat 1000 [fixed_slot_record [udp_frame 1000 53]]] $frames
+}
 
 # ---- packet events ----------------------------------------------------------
 # Run twice: with the PKT_TBL export every packet event makes, and with the

@@ -26,37 +26,16 @@ foreach {key value} $argv {
     }
 }
 
-proc capture_path {frames} {
-    set dir [expr {[info exists ::env(ZEMKO_BENCH_DATA)] ? $::env(ZEMKO_BENCH_DATA) : "/tmp"}]
-    file join $dir zemko-replay2-$frames.cap
-}
+source [file join [file dirname [file normalize [info script]]] support capture_files.tcl]
 
-# Writes the capture: a 32-byte header, then 80-byte records (16-byte record
-# header, 46-byte frame, zero padding to the 64-byte slot).
+# Writes the capture: 100 frames (destination ports 53..152, source ports
+# 1000..1009) repeated in fixed slots.
 proc generate {path frames} {
-    set slot 64
     set records {}
     for {set i 0} {$i < 100} {incr i} {
-        set port [expr {53 + $i}]
-        set eth [binary format H12H12S 020000000001 020000000002 0x0800]
-        set ip [binary format ccSSSccSII 0x45 0 32 1 0 64 17 0 0x0a000001 0x0a000002]
-        set udp [binary format SSSS [expr {1000 + $i % 10}] $port 12 0]
-        set data "$eth$ip${udp}abcd"
-        set header [binary format IIISS 3913000000 0 1 [string length $data] [string length $data]]
-        lappend records "$header$data[string repeat \0 [expr {$slot - [string length $data]}]]"
+        lappend records [fixed_slot_record [udp_frame [expr {1000 + $i % 10}] [expr {53 + $i}]]]
     }
-    set f [open $path.tmp wb]
-    fconfigure $f -buffersize 1048576
-    puts -nonewline $f [binary format IIIIIIII 0xFABCDEFF 1 1 43200 16 [expr {$slot + 16}] $frames 0]
-    set chunk [join $records ""]
-    for {set n 0} {$n + 100 <= $frames} {incr n 100} {
-        puts -nonewline $f $chunk
-    }
-    if {$n < $frames} {
-        puts -nonewline $f [join [lrange $records 0 [expr {$frames - $n - 1}]] ""]
-    }
-    close $f
-    file rename -force $path.tmp $path
+    write_capture $path [fixed_slot_header $frames] $records $frames
 }
 
 proc peak_kib {} {
@@ -67,18 +46,6 @@ proc peak_kib {} {
     return $kib
 }
 
-# Waits until the interface has read and dispatched every frame.
-proc wait_done {if frames} {
-    while 1 {
-        after 20 {set ::tick 1}
-        vwait ::tick
-        set info [$if info]
-        if {[dict get $info rpktcount] >= $frames && [dict get $info rqueue] == 0} {
-            update
-            return
-        }
-    }
-}
 
 # CPU seconds (user + system) of this process so far: on a shared machine the
 # wall-clock rate says as much about the other processes as about this one.
@@ -136,7 +103,7 @@ proc run_reader {path frames} {
     if {![file executable $exe]} { error "$exe not built" }
     set ::env(ZEMKO_BENCH_CAPTURE) $path
     set out [exec $exe --benchmark_format=json 2>@stderr]
-    regexp {"real_time": ([0-9.e+]+)} $out -> ms
+    regexp {"real_time": ([-0-9.e+]+)} $out -> ms
     return [list $frames [expr {$ms / 1e3}] 0 0 [expr {$ms / 1e3}]]
 }
 
@@ -150,7 +117,7 @@ if {[info exists child]} {
     exit 0
 }
 
-set path [capture_path $frames]
+set path [bench_data_path zemko-replay2-$frames.cap]
 if {![file exists $path] || [file size $path] != 32 + 80 * $frames} {
     puts "generating $frames frames into $path ..."
     generate $path $frames

@@ -18,49 +18,24 @@ foreach {key value} $argv {
     }
 }
 
-proc data_path {frames ext} {
-    set dir [expr {[info exists ::env(ZEMKO_BENCH_DATA)] ? $::env(ZEMKO_BENCH_DATA) : "/tmp"}]
-    file join $dir zemko-replay-std-$frames.$ext
-}
+source [file join [file dirname [file normalize [info script]]] support capture_files.tcl]
 
 # Writes both files: 100 distinct 46-byte frames, repeated.
 proc generate {frames} {
     set fixed {}
     set std {}
     for {set i 0} {$i < 100} {incr i} {
-        set eth [binary format H12H12S 020000000001 020000000002 0x0800]
-        set ip [binary format ccSSSccSII 0x45 0 32 1 0 64 17 0 0x0a000001 0x0a000002]
-        set data "$eth$ip[binary format SSSS 1000 [expr {53 + $i}] 12 0]abcd"
+        set data [udp_frame 1000 [expr {53 + $i}]]
         set n [string length $data]
-        lappend fixed "[binary format IIISS 3913000000 0 1 $n $n]$data[string repeat \0 [expr {64 - $n}]]"
+        lappend fixed [fixed_slot_record $data]
         lappend std "[binary format iiii 1700000000 $i $n $n]$data"
     }
-    foreach {ext header records} [list \
-            cap [binary format IIIIIIII 0xFABCDEFF 1 1 43200 16 80 $frames 0] $fixed \
-            pcap [binary format issiiii 0xa1b2c3d4 2 4 0 0 65535 1] $std] {
-        set path [data_path $frames $ext]
-        set f [open $path.tmp wb]
-        fconfigure $f -buffersize 1048576
-        puts -nonewline $f $header
-        set chunk [join $records ""]
-        for {set n 0} {$n + 100 <= $frames} {incr n 100} { puts -nonewline $f $chunk }
-        if {$n < $frames} { puts -nonewline $f [join [lrange $records 0 [expr {$frames - $n - 1}]] ""] }
-        close $f
-        file rename -force $path.tmp $path
-    }
+    write_capture [data_path $frames cap] [fixed_slot_header $frames] $fixed $frames
+    write_capture [data_path $frames pcap] [binary format issiiii 0xa1b2c3d4 2 4 0 0 65535 1] $std $frames
 }
 
-proc wait_done {if frames} {
-    while 1 {
-        after 20 {set ::tick 1}
-        vwait ::tick
-        set info [$if info]
-        if {[dict get $info rpktcount] >= $frames && [dict get $info rqueue] == 0} {
-            update
-            return
-        }
-    }
-}
+proc data_path {frames ext} { bench_data_path zemko-replay-std-$frames.$ext }
+
 
 # One case in this process; prints "frames seconds".
 proc run_case {class case path frames} {
